@@ -1,0 +1,23 @@
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <filesystem>
+
+#include "testsupport/test_support.h"
+
+// Every test process gets its own configuration and data folders, so no test reads or writes
+// the user's settings and tests can run side by side.
+int main(int argc, char** argv) {
+    testing::InitGoogleTest(&argc, argv);
+    auto dir = quil::test::TestDir();
+    std::filesystem::create_directories(dir / "config");
+    std::filesystem::create_directories(dir / "data");
+    setenv("XDG_CONFIG_HOME", (dir / "config").c_str(), 1);
+    setenv("XDG_DATA_HOME", (dir / "data").c_str(), 1);
+    int result = RUN_ALL_TESTS();
+    if (!std::getenv("QUIL_KEEP_TEST_DIR")) {
+        std::error_code ignored;
+        std::filesystem::remove_all(dir, ignored);
+    }
+    return result;
+}
