@@ -1,0 +1,287 @@
+#include "app/sniffer/stream_sniffer.h"
+
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <condition_variable>
+#include <fstream>
+#include <mutex>
+#include <set>
+#include <sstream>
+
+#include "app/sniffer/tests/capture_writer.h"
+#include "app/sniffer/tests/local_http_server.h"
+#include "testsupport/test_support.h"
+
+namespace quil {
+namespace {
+
+using namespace std::chrono_literals;
+
+// URLs reported from the capture thread.
+class UrlLog {
+public:
+    UrlCallback Callback() {
+        return [this](std::string_view url) {
+            std::lock_guard lock(mutex_);
+            urls_.emplace_back(url);
+            changed_.notify_all();
+        };
+    }
+    bool WaitFor(const std::vector<std::string>& wanted, std::chrono::seconds limit) {
+        std::unique_lock lock(mutex_);
+        return changed_.wait_for(lock, limit, [&] {
+            std::set<std::string> seen(urls_.begin(), urls_.end());
+            for (const auto& url : wanted)
+                if (!seen.count(url)) return false;
+            return true;
+        });
+    }
+    std::vector<std::string> Urls() {
+        std::lock_guard lock(mutex_);
+        return urls_;
+    }
+
+private:
+    std::mutex mutex_;
+    std::condition_variable changed_;
+    std::vector<std::string> urls_;
+};
+
+size_t OpenFileCount() {
+    size_t count = 0;
+    for ([[maybe_unused]] auto& entry : std::filesystem::directory_iterator("/proc/self/fd"))
+        ++count;
+    return count;
+}
+
+bool DumpFileIsOpen() {
+    std::error_code error;
+    auto dump = std::filesystem::weakly_canonical(StreamSniffer::DumpFilePath(), error);
+    for (auto& entry : std::filesystem::directory_iterator("/proc/self/fd")) {
+        if (std::filesystem::read_symlink(entry.path(), error) == dump) return true;
+    }
+    return false;
+}
+
+std::string ReadText(const std::filesystem::path& path) {
+    std::ifstream file(path, std::ios::binary);
+    std::stringstream text;
+    text << file.rdbuf();
+    return text.str();
+}
+
+// Starts a capture on the loopback interface, or says why it cannot.
+bool StartOnLoopback(StreamSniffer& sniffer, std::string* why) {
+    testing::internal::CaptureStderr();
+    bool started = sniffer.StartCapture("lo");
+    *why = testing::internal::GetCapturedStderr();
+    return started;
+}
+
+TEST(CaptureFile, ReportsEveryUrlOfEveryPacketInOrder) {
+    auto dir = test::MakeTempDir("capture_file");
+    std::vector<test::Frame> frames = {
+        test::TcpFrame("PLAY rtsp://h/a.rm RTSP/1.0\r\n"),
+        test::TcpFrame(""),
+        test::TcpFrame("GET http://h/split"),
+        test::TcpFrame("/part.asf HTTP/1.0\r\n"),
+        test::TcpFrame("<Ref href=\"mms://h/v.wmv\"/><Ref href=\"mms://h/w.wmv\"/>"),
+        {},
+        test::TcpFrame("PLAY rtsp://h/a.rm RTSP/1.0\r\n"),
+    };
+    // A frame of the whole snapshot length with its URL in the last bytes.
+    const std::string last = " http://h/end.mp3";
+    frames.push_back(test::TcpFrame(std::string(65536 - 54 - last.size(), 'x') + last));
+    ASSERT_EQ(frames.back().size(), 65536u);
+    ASSERT_TRUE(test::WriteCaptureFile(dir / "traffic.pcap", frames));
+
+    std::vector<std::string> urls;
+    std::string error;
+    long long packets = StreamSniffer::ScanCaptureFile(
+        dir / "traffic.pcap", [&](std::string_view url) { urls.emplace_back(url); }, &error);
+    EXPECT_EQ(packets, static_cast<long long>(frames.size())) << error;
+    // The split URL is not found; repeats are reported again (the list keeps one).
+    EXPECT_EQ(urls, (std::vector<std::string>{"rtsp://h/a.rm", "mms://h/v.wmv", "mms://h/w.wmv",
+                                              "rtsp://h/a.rm", "http://h/end.mp3"}));
+}
+
+TEST(CaptureFile, DamagedAndMissingFilesFailWithReason) {
+    auto dir = test::MakeTempDir("damaged");
+    std::vector<test::Frame> frames = {test::TcpFrame("PLAY rtsp://h/a.rm RTSP/1.0"),
+                                       test::TcpFrame(std::string(500, 'y') + "rtsp://h/b.rm")};
+    ASSERT_TRUE(test::WriteCaptureFile(dir / "cut.pcap", frames));
+    std::filesystem::resize_file(dir / "cut.pcap",
+                                 std::filesystem::file_size(dir / "cut.pcap") - 100);
+    std::vector<std::string> urls;
+    std::string error;
+    auto collect = [&](std::string_view url) { urls.emplace_back(url); };
+    EXPECT_EQ(StreamSniffer::ScanCaptureFile(dir / "cut.pcap", collect, &error), -1);
+    EXPECT_FALSE(error.empty());
+    EXPECT_EQ(urls, std::vector<std::string>{"rtsp://h/a.rm"});
+
+    std::ofstream(dir / "text.pcap") << "rtsp://h/not-a-capture.rm\n";
+    error.clear();
+    EXPECT_EQ(StreamSniffer::ScanCaptureFile(dir / "text.pcap", collect, &error), -1);
+    EXPECT_FALSE(error.empty());
+    error.clear();
+    EXPECT_EQ(StreamSniffer::ScanCaptureFile(dir / "missing.pcap", collect, &error), -1);
+    EXPECT_FALSE(error.empty());
+    EXPECT_EQ(urls.size(), 1u);
+}
+
+TEST(Adapters, ListedNumberedFromOneOnStandardOutput) {
+    testing::internal::CaptureStdout();
+    testing::internal::CaptureStderr();
+    auto adapters = StreamSniffer::EnumerateAdapters();
+    std::string out = testing::internal::GetCapturedStdout();
+    std::string err = testing::internal::GetCapturedStderr();
+    if (adapters.empty()) {
+        EXPECT_NE(err.find("Error in pcap_findalldevs: "), std::string::npos) << out;
+        return;
+    }
+    std::string expected;
+    bool haveLoopback = false;
+    for (size_t i = 0; i < adapters.size(); ++i) {
+        EXPECT_EQ(adapters[i].id, static_cast<int>(i));
+        EXPECT_FALSE(adapters[i].name.empty());
+        haveLoopback |= adapters[i].name == "lo";
+        expected += std::to_string(i + 1) + ". " + adapters[i].name + " (" +
+                    (adapters[i].description.empty() ? "No description available"
+                                                     : adapters[i].description) +
+                    ")\n";
+    }
+    EXPECT_EQ(out, expected);
+    EXPECT_TRUE(haveLoopback);
+}
+
+TEST(LiveCapture, UnknownDeviceFailsWithReason) {
+    StreamSniffer sniffer({});
+    testing::internal::CaptureStderr();
+    EXPECT_FALSE(sniffer.StartCapture("quilnosuchdev0"));
+    std::string err = testing::internal::GetCapturedStderr();
+    EXPECT_NE(err.find("Cannot capture on quilnosuchdev0"), std::string::npos) << err;
+    EXPECT_FALSE(sniffer.Capturing());
+    sniffer.StopCapture();
+}
+
+TEST(LiveCapture, WithoutRawSocketRightStartFailsAndSaysWhy) {
+    if (geteuid() != 0) GTEST_SKIP() << "needs root to drop to an unprivileged user";
+    auto errPath = test::TestDir() / "rights.err";
+    pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        int err = open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        if (err < 0 || dup2(err, 2) < 0) _exit(76);
+        if (setgid(65534) != 0 || setuid(65534) != 0) _exit(77);
+        StreamSniffer sniffer({});
+        _exit(sniffer.StartCapture("lo") ? 1 : 0);
+    }
+    int status = 0;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    ASSERT_TRUE(WIFEXITED(status));
+    if (WEXITSTATUS(status) == 77) GTEST_SKIP() << "cannot change user here";
+    EXPECT_EQ(WEXITSTATUS(status), 0);
+    std::string err = ReadText(errPath);
+    EXPECT_NE(err.find("Cannot capture on lo"), std::string::npos) << err;
+    EXPECT_NE(err.find("CAP_NET_RAW"), std::string::npos) << err;
+}
+
+TEST(LiveCapture, LoopbackHttpRequestIsReportedDumpedAndStopIsPrompt) {
+    size_t filesBefore = OpenFileCount();
+    UrlLog log;
+    {
+        StreamSniffer sniffer(log.Callback());
+        std::string why;
+        if (!StartOnLoopback(sniffer, &why)) GTEST_SKIP() << why;
+        EXPECT_TRUE(sniffer.Capturing());
+        EXPECT_TRUE(DumpFileIsOpen());
+
+        const std::string listed = "mms://127.0.0.1/live/radio.wma";
+        test::LocalHttpServer server(
+            "HTTP/1.0 200 OK\r\nContent-Type: video/x-ms-asf\r\n\r\n"
+            "<ASX version=\"3.0\"><Entry><Ref href=\"" +
+            listed + "\"/></Entry></ASX>\n");
+        ASSERT_NE(server.port(), 0);
+        const std::string requested =
+            "http://127.0.0.1:" + std::to_string(server.port()) + "/live/stream.asf";
+        std::string reply =
+            test::SendHttpRequest(server.port(), "GET " + requested + " HTTP/1.0\r\n\r\n");
+        EXPECT_NE(reply.find(listed), std::string::npos);
+        EXPECT_TRUE(log.WaitFor({requested, listed}, 15s)) << testing::PrintToString(log.Urls());
+
+        auto stopping = std::chrono::steady_clock::now();
+        sniffer.StopCapture();
+        auto stopTook = std::chrono::steady_clock::now() - stopping;
+        EXPECT_LT(stopTook, 200ms);
+        EXPECT_FALSE(sniffer.Capturing());
+        EXPECT_FALSE(DumpFileIsOpen());
+
+        // The dump holds the captured packets, so the same URL comes out of it again.
+        std::vector<std::string> dumped;
+        std::string error;
+        EXPECT_GT(StreamSniffer::ScanCaptureFile(
+                      StreamSniffer::DumpFilePath(),
+                      [&](std::string_view url) { dumped.emplace_back(url); }, &error),
+                  0)
+            << error;
+        EXPECT_NE(std::find(dumped.begin(), dumped.end(), requested), dumped.end());
+    }
+    EXPECT_EQ(OpenFileCount(), filesBefore);
+}
+
+TEST(LiveCapture, QuietStopRestartAndDestroyLeaveNothingOpen) {
+    size_t filesBefore = OpenFileCount();
+    {
+        StreamSniffer sniffer({});
+        std::string why;
+        if (!StartOnLoopback(sniffer, &why)) GTEST_SKIP() << why;
+        std::this_thread::sleep_for(300ms);
+        auto stopping = std::chrono::steady_clock::now();
+        sniffer.StopCapture();
+        EXPECT_LT(std::chrono::steady_clock::now() - stopping, 200ms);
+        sniffer.StopCapture();
+
+        ASSERT_TRUE(StartOnLoopback(sniffer, &why)) << why;
+        // A second start replaces the first capture.
+        ASSERT_TRUE(StartOnLoopback(sniffer, &why)) << why;
+        EXPECT_TRUE(sniffer.Capturing());
+    }
+    EXPECT_EQ(OpenFileCount(), filesBefore);
+    EXPECT_FALSE(DumpFileIsOpen());
+}
+
+TEST(LiveCapture, DumpFileIsCreatedAnewAtEachStart) {
+    auto dump = StreamSniffer::DumpFilePath();
+    std::filesystem::create_directories(dump.parent_path());
+    std::ofstream(dump) << std::string(100000, 's') << "stale rtsp://old/a.rm";
+    StreamSniffer sniffer({});
+    std::string why;
+    if (!StartOnLoopback(sniffer, &why)) GTEST_SKIP() << why;
+    sniffer.StopCapture();
+    std::string text = ReadText(dump);
+    ASSERT_GE(text.size(), 24u);
+    EXPECT_EQ(text.substr(0, 4), "\xd4\xc3\xb2\xa1");
+    EXPECT_EQ(text.find("stale"), std::string::npos);
+}
+
+TEST(LiveCapture, GoesOnWithoutDumpWhenTheFileCannotBeWritten) {
+    auto dump = StreamSniffer::DumpFilePath();
+    std::filesystem::remove_all(dump);
+    std::filesystem::create_directories(dump);
+    StreamSniffer sniffer({});
+    std::string why;
+    bool started = StartOnLoopback(sniffer, &why);
+    std::filesystem::remove_all(dump);
+    if (!started && why.find("Cannot write the dump file") == std::string::npos)
+        GTEST_SKIP() << why;
+    EXPECT_TRUE(started);
+    EXPECT_NE(why.find("Cannot write the dump file"), std::string::npos) << why;
+    EXPECT_TRUE(sniffer.Capturing());
+}
+
+}  // namespace
+}  // namespace quil

@@ -1,0 +1,44 @@
+#pragma once
+
+// Stream addresses out of raw captured frames. No protocol is decoded: the whole frame, headers
+// included, becomes text and is searched for scheme ... extension shapes.
+
+#include <array>
+#include <cstdint>
+#include <functional>
+#include <span>
+#include <string>
+#include <string_view>
+
+namespace quil {
+
+using UrlCallback = std::function<void(std::string_view url)>;
+
+// Tried in this order; a shorter extension listed first wins over a longer one (".rm" cuts
+// "a.rmvb" to "a.rm"), which is what users of the program see.
+inline constexpr std::array<std::string_view, 8> kUrlSchemes = {
+    "rtsp://", "http://", "mms://", "rtspu://", "rtspt://", "mmst://", "mmsu://", "pnm://"};
+inline constexpr std::array<std::string_view, 18> kMediaExtensions = {
+    ".rm",  ".rmvb", ".ra",  ".ram", ".rv",  ".asf", ".wmv", ".asx", ".wma",
+    ".mpg", ".mpeg", ".avi", ".wav", ".mp3", ".mid", ".mp2", ".smi", ".smil"};
+// A candidate holding any of these is not a URL.
+inline constexpr std::string_view kRejectedUrlCharacters = "\"' <>";
+
+// Printable bytes stay, other bytes below 161 become '.', a byte of 161 or more is the lead of a
+// double-byte character and keeps the byte after it. The text has as many bytes as the packet.
+void BuildPacketText(std::span<const uint8_t> packet, std::string& text);
+
+// Reports every URL of the tables' shapes in `text`, in the order scheme, extension, position.
+// Consumes the text: each candidate, reported or not, is removed before the next search.
+void ExtractUrls(std::string& text, const UrlCallback& report);
+
+// One packet at a time, reusing its text buffer; one per thread.
+class UrlExtractor {
+public:
+    void Analyse(std::span<const uint8_t> packet, const UrlCallback& report);
+
+private:
+    std::string text_;
+};
+
+}  // namespace quil

@@ -1,0 +1,12 @@
+#pragma once
+
+// Each subcommand gets the arguments after its name and returns the program's exit status:
+// 0 done, 1 failed, 2 bad usage.
+
+#include <span>
+
+namespace quil::grab {
+
+int RunSniffCommand(std::span<char* const> arguments);
+
+}  // namespace quil::grab

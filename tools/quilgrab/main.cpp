@@ -1,0 +1,49 @@
+// quilgrab: command-line front end; one subcommand per file.
+
+#include <cstdio>
+#include <cstring>
+#include <span>
+
+#include "tools/quilgrab/commands.h"
+
+namespace {
+
+struct Command {
+    const char* name;
+    const char* summary;
+    int (*run)(std::span<char* const> arguments);
+};
+
+constexpr Command kCommands[] = {
+    {"sniff", "print the stream URLs seen on a network adapter or in a capture file",
+     quil::grab::RunSniffCommand},
+};
+
+void PrintUsage(std::FILE* out) {
+    std::fprintf(out, "Usage: quilgrab COMMAND [OPTIONS]\n\nCommands:\n");
+    for (const Command& command : kCommands)
+        std::fprintf(out, "  %-10s %s\n", command.name, command.summary);
+    std::fprintf(out, "\n\"quilgrab COMMAND --help\" describes a command's options.\n");
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    if (argc < 2) {
+        PrintUsage(stderr);
+        return 2;
+    }
+    const char* name = argv[1];
+    if (std::strcmp(name, "--help") == 0 || std::strcmp(name, "-h") == 0 ||
+        std::strcmp(name, "help") == 0) {
+        PrintUsage(stdout);
+        return 0;
+    }
+    for (const Command& command : kCommands) {
+        if (std::strcmp(name, command.name) == 0)
+            return command.run(std::span<char* const>(argv + 2, static_cast<size_t>(argc - 2)));
+    }
+    std::fprintf(stderr, "quilgrab: unknown command \"%s\"\n\n", name);
+    PrintUsage(stderr);
+    return 2;
+}

@@ -1,0 +1,67 @@
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "app/sniffer/tests/capture_writer.h"
+#include "testsupport/test_support.h"
+
+namespace {
+
+using quil::test::RunCommand;
+
+std::string Quilgrab(const std::string& arguments) {
+    return std::string(QUILGRAB_PATH) + " " + arguments;
+}
+
+TEST(QuilgrabDispatcher, HelpListsCommandsAndUnknownOnesFail) {
+    std::string out;
+    EXPECT_EQ(RunCommand(Quilgrab("--help"), &out), 0);
+    EXPECT_NE(out.find("Usage: quilgrab COMMAND"), std::string::npos) << out;
+    EXPECT_NE(out.find("  sniff "), std::string::npos) << out;
+    out.clear();
+    EXPECT_EQ(RunCommand(Quilgrab("nosuchcommand 2>&1"), &out), 2);
+    EXPECT_NE(out.find("unknown command \"nosuchcommand\""), std::string::npos) << out;
+    EXPECT_EQ(RunCommand(Quilgrab("2>/dev/null")), 2);
+}
+
+TEST(QuilgrabSniff, ReadPrintsEachUrlOnceInOrderFirstSeen) {
+    auto dir = quil::test::MakeTempDir("quilgrab_sniff");
+    ASSERT_TRUE(quil::test::WriteCaptureFile(
+        dir / "traffic.pcap",
+        {quil::test::TcpFrame("DESCRIBE rtsp://media.local/show.rm RTSP/1.0\r\n"),
+         quil::test::TcpFrame("GET http://media.local/a.asx HTTP/1.1\r\n"),
+         quil::test::TcpFrame("HTTP/1.1 200 OK\r\n\r\n<ref href=\"mms://media.local/a.wmv\"/>"),
+         quil::test::TcpFrame("PLAY rtsp://media.local/show.rm RTSP/1.0\r\n"),
+         quil::test::TcpFrame("GET http://media.local/a.asx HTTP/1.1\r\n")}));
+    std::string out;
+    EXPECT_EQ(RunCommand(Quilgrab("sniff --read " + (dir / "traffic.pcap").string()), &out), 0);
+    EXPECT_EQ(out,
+              "rtsp://media.local/show.rm\n"
+              "http://media.local/a.asx\n"
+              "mms://media.local/a.wmv\n");
+}
+
+TEST(QuilgrabSniff, BadFilesAndBadUsageFailWithMessage) {
+    auto dir = quil::test::MakeTempDir("quilgrab_bad");
+    std::string out;
+    EXPECT_EQ(
+        RunCommand(Quilgrab("sniff --read " + (dir / "missing.pcap").string() + " 2>&1"), &out), 1);
+    EXPECT_NE(out.find("quilgrab sniff: "), std::string::npos) << out;
+    EXPECT_EQ(RunCommand(Quilgrab("sniff 2>/dev/null")), 2);
+    EXPECT_EQ(RunCommand(Quilgrab("sniff --read 2>/dev/null")), 2);
+    EXPECT_EQ(RunCommand(Quilgrab("sniff --adapter lo --read x.pcap 2>/dev/null")), 2);
+    EXPECT_EQ(RunCommand(Quilgrab("sniff --adapter lo --seconds zero 2>/dev/null")), 2);
+    EXPECT_EQ(RunCommand(Quilgrab("sniff --bogus 2>/dev/null")), 2);
+    out.clear();
+    EXPECT_EQ(RunCommand(Quilgrab("sniff --help"), &out), 0);
+    EXPECT_NE(out.find("--read FILE"), std::string::npos);
+}
+
+TEST(QuilgrabSniff, LiveCaptureForBoundedTime) {
+    std::string out;
+    int status = RunCommand(Quilgrab("sniff --adapter lo --seconds 1 2>&1"), &out);
+    if (status != 0 && out.find("Cannot capture on lo") != std::string::npos) GTEST_SKIP() << out;
+    EXPECT_EQ(status, 0) << out;
+}
+
+}  // namespace
