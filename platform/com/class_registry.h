@@ -4,6 +4,7 @@
 // into the process (platform layers register theirs), and in-process servers: shared objects
 // registered under HKEY_CLASSES_ROOT "CLSID\{...}\InprocServer32" and loaded with dlopen.
 
+#include <new>
 #include <span>
 #include <string>
 

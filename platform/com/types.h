@@ -23,6 +23,9 @@ using WCHAR = wchar_t;
 using LPCWSTR = const wchar_t*;
 using LPWSTR = wchar_t*;
 
+constexpr BOOL TRUE = 1;
+constexpr BOOL FALSE = 0;
+
 constexpr bool SUCCEEDED(HRESULT hr) { return hr >= 0; }
 constexpr bool FAILED(HRESULT hr) { return hr < 0; }
 

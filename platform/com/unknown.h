@@ -68,7 +68,7 @@ public:
     UnknownBase& operator=(const UnknownBase&) = delete;
     virtual ~UnknownBase() = default;
 
-    virtual HRESULT NonDelegatingQueryInterface(REFIID iid, void** out) {
+    virtual HRESULT NonDelegatingQueryInterface(REFIID, void** out) {
         if (!out) return E_POINTER;
         *out = nullptr;
         return E_NOINTERFACE;

@@ -1,0 +1,159 @@
+// "File Writer" and "File Dump": store what arrives in the named file. The writer puts a sample
+// that carries a time stamp at that byte offset (how "Wave Dest" rewrites its header); the dump
+// appends everything in arrival order.
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <string>
+
+#include "platform/com/strings.h"
+#include "platform/filters/class_ids.h"
+#include "platform/filters/file_errors.h"
+#include "platform/filters/filter_factories.h"
+#include "platform/graph/sink_filter.h"
+
+namespace quil::filters {
+
+HRESULT HresultFromErrno(int error) {
+    switch (error) {
+        case ENOSPC:
+        case EFBIG:
+        case EDQUOT: return HRESULT_FROM_WIN32(ERROR_DISK_FULL);
+        case EACCES:
+        case EPERM:
+        case EROFS: return HRESULT_FROM_WIN32(ERROR_ACCESS_DENIED);
+        case ENOENT:
+        case ENOTDIR: return HRESULT_FROM_WIN32(3);  // ERROR_PATH_NOT_FOUND
+        default: return HRESULT_FROM_WIN32(ERROR_WRITE_FAULT);
+    }
+}
+
+namespace {
+
+class FileSink : public SinkFilter, public IFileSinkFilter2 {
+public:
+    FileSink(const CLSID& clsid, bool positioned)
+        : SinkFilter(clsid, false, L"in"), positioned_(positioned) {}
+    ~FileSink() override { Close(); }
+
+    QUIL_DECLARE_IUNKNOWN
+    HRESULT NonDelegatingQueryInterface(REFIID iid, void** out) override {
+        if (!out) return E_POINTER;
+        if (InterfaceMatches<IFileSinkFilter2>(iid)) return GetInterface<IFileSinkFilter2>(this, out);
+        return SinkFilter::NonDelegatingQueryInterface(iid, out);
+    }
+
+    HRESULT SetFileName(LPCWSTR file, const AM_MEDIA_TYPE*) override {
+        if (!file) return E_POINTER;
+        if (!IsStopped()) return VFW_E_WRONG_STATE;
+        path_ = Narrow(file);
+        return path_.empty() ? E_INVALIDARG : S_OK;
+    }
+    HRESULT GetCurFile(LPWSTR* file, AM_MEDIA_TYPE* type) override {
+        if (!file) return E_POINTER;
+        std::wstring wide = Widen(path_);
+        *file = static_cast<LPWSTR>(CoTaskMemAlloc((wide.size() + 1) * sizeof(WCHAR)));
+        if (!*file) return E_OUTOFMEMORY;
+        std::copy_n(wide.c_str(), wide.size() + 1, *file);
+        if (type) {
+            MediaType none;
+            CopyMediaType(type, &none);
+        }
+        return S_OK;
+    }
+    HRESULT SetMode(DWORD flags) override {
+        mode_ = flags;
+        return S_OK;
+    }
+    HRESULT GetMode(DWORD* flags) override {
+        if (!flags) return E_POINTER;
+        *flags = mode_;
+        return S_OK;
+    }
+
+    HRESULT CheckMediaType(const MediaType& type) override {
+        return type.majortype != GUID_NULL ? S_OK : S_FALSE;
+    }
+
+    HRESULT StartStreaming() override {
+        if (path_.empty()) return E_FAIL;
+        int flags = O_WRONLY | O_CREAT | O_CLOEXEC;
+        // The dump always starts a new file; the writer truncates only in overwrite mode.
+        if (!positioned_ || (mode_ & AM_FILE_OVERWRITE)) flags |= O_TRUNC;
+        fd_ = ::open(path_.c_str(), flags, 0644);
+        if (fd_ < 0) return HresultFromErrno(errno);
+        appendAt_ = 0;
+        return S_OK;
+    }
+
+    HRESULT RenderSample(IMediaSample* sample) override {
+        BYTE* data = nullptr;
+        sample->GetPointer(&data);
+        LONG length = sample->GetActualDataLength();
+        if (length <= 0 || fd_ < 0) return S_OK;
+        REFERENCE_TIME offset = appendAt_, end;
+        if (positioned_ && FAILED(sample->GetTime(&offset, &end))) offset = appendAt_;
+        if (!positioned_) offset = appendAt_;
+        HRESULT hr = WriteAll(data, static_cast<size_t>(length), offset);
+        if (FAILED(hr)) return hr;
+        appendAt_ = std::max<REFERENCE_TIME>(appendAt_, offset + length);
+        return S_OK;
+    }
+
+    HRESULT OnEndOfStream() override {
+        if (fd_ >= 0 && ::fsync(fd_) != 0 && errno != EINVAL) return HresultFromErrno(errno);
+        return S_OK;
+    }
+
+    HRESULT StopStreaming() override { return Close(); }
+
+private:
+    HRESULT WriteAll(const BYTE* data, size_t length, REFERENCE_TIME offset) {
+        while (length > 0) {
+            ssize_t written = ::pwrite(fd_, data, length, static_cast<off_t>(offset));
+            if (written < 0) {
+                if (errno == EINTR) continue;
+                return HresultFromErrno(errno);
+            }
+            if (written == 0) return HRESULT_FROM_WIN32(ERROR_DISK_FULL);
+            data += written;
+            length -= static_cast<size_t>(written);
+            offset += written;
+        }
+        return S_OK;
+    }
+
+    HRESULT Close() {
+        if (fd_ < 0) return S_OK;
+        int result = ::close(fd_);
+        fd_ = -1;
+        return result == 0 ? S_OK : HresultFromErrno(errno);
+    }
+
+    using SinkFilter::PrimaryInterface;
+    bool positioned_;
+    std::string path_;
+    DWORD mode_ = 0;
+    int fd_ = -1;
+    REFERENCE_TIME appendAt_ = 0;
+};
+
+class FileWriter : public FileSink {
+public:
+    FileWriter() : FileSink(CLSID_FileWriter, true) {}
+};
+
+class FileDump : public FileSink {
+public:
+    FileDump() : FileSink(CLSID_FileDump, false) {}
+};
+
+}  // namespace
+
+HRESULT CreateFileWriter(REFIID iid, void** out) { return CreateObject<FileWriter>(iid, out); }
+HRESULT CreateFileDump(REFIID iid, void** out) { return CreateObject<FileDump>(iid, out); }
+
+}  // namespace quil::filters
