@@ -129,6 +129,9 @@ public:
     void clear() override {}
 
     TagLib::ByteVector readBlock(unsigned long length) override {
+        // A broken header may ask for gigabytes; never hold more than the file has.
+        long left = std::max(0L, this->length() - position_);
+        length = std::min(length, static_cast<unsigned long>(left));
         TagLib::ByteVector data(static_cast<unsigned int>(length), 0);
         size_t got = 0;
         Check(ReadFully(fd_, data.data(), data.size(), position_, &got));
@@ -298,7 +301,7 @@ public:
             if (failure) return HresultFromErrno(failure.value());
             MediaKind kind{};
             std::vector<Attribute> attributes;
-            HRESULT hr = Load(path, &kind, &attributes);
+            HRESULT hr = Load(path, true, &kind, &attributes);
             if (FAILED(hr)) return hr;
             path_ = std::move(path);
             kind_ = kind;
@@ -326,7 +329,7 @@ public:
             changes_.clear();
             std::vector<Attribute> attributes;
             MediaKind kind = kind_;
-            hr = Load(path_, &kind, &attributes);
+            hr = Load(path_, false, &kind, &attributes);
             if (SUCCEEDED(hr)) attributes_ = std::move(attributes);
             return hr;
         });
@@ -419,14 +422,15 @@ private:
         return S_OK;
     }
 
-    // Reads the attributes of path; *kind is found from the content unless the editor knows it.
-    HRESULT Load(const fs::path& path, MediaKind* kind, std::vector<Attribute>* out) const {
+    // Reads the attributes of path; with sniff, *kind is found from the content first.
+    static HRESULT Load(const fs::path& path, bool sniff, MediaKind* kind,
+                        std::vector<Attribute>* out) {
         UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
         if (!fd) return HresultFromErrno(errno);
         struct stat info {};
         if (::fstat(fd.get(), &info) != 0) return HresultFromErrno(errno);
         if (!S_ISREG(info.st_mode)) return E_ACCESSDENIED;
-        if (!open_) {
+        if (sniff) {
             auto sniffed = Sniff(fd.get(), path);
             if (!sniffed) return kUnreadableFile;
             *kind = *sniffed;

@@ -8,5 +8,6 @@
 namespace quil::grab {
 
 int RunSniffCommand(std::span<char* const> arguments);
+int RunTagsCommand(std::span<char* const> arguments);
 
 }  // namespace quil::grab

@@ -17,6 +17,7 @@ struct Command {
 constexpr Command kCommands[] = {
     {"sniff", "print the stream URLs seen on a network adapter or in a capture file",
      quil::grab::RunSniffCommand},
+    {"tags", "print or write the tags of a WAV, MP3 or WMA file", quil::grab::RunTagsCommand},
 };
 
 void PrintUsage(std::FILE* out) {
