@@ -13,17 +13,18 @@ bool IsLeadByte(char byte) {
     return static_cast<unsigned char>(byte) >= 161;
 }
 
-constexpr std::array<char, 161> kSingleByteText = [] {
-    std::array<char, 161> table{};
-    for (int byte = 0; byte < 161; ++byte) table[byte] = byte >= ' ' && byte <= '~' ? byte : '.';
+// Text of a byte: entries 0 to 255 for a byte that starts a character, 256 to 511 for the byte
+// after a lead byte. That second byte is kept, except a zero or control byte: it would end the
+// text early or put a control character into a URL.
+constexpr std::array<char, 512> kTextOfByte = [] {
+    std::array<char, 512> table{};
+    for (int byte = 0; byte < 256; ++byte) {
+        bool printable = byte >= ' ' && byte <= '~';
+        table[byte] = printable || byte >= 161 ? static_cast<char>(byte) : '.';
+        table[256 + byte] = byte < ' ' || byte == 127 ? '.' : static_cast<char>(byte);
+    }
     return table;
 }();
-
-// The second byte of a double-byte character is kept, except a zero or control byte: it would
-// end the text early or put a control character into a URL.
-char TrailByteText(uint8_t byte) {
-    return byte < ' ' || byte == 127 ? '.' : static_cast<char>(byte);
-}
 
 // Whether `at` starts a character, given that `known` (at or before it) does. A byte below 161
 // always ends a character, so only the run of lead-range bytes just before `at` decides.
@@ -69,7 +70,8 @@ bool IsCleanUrl(std::string_view candidate) {
 // Repeats "find the scheme, then the extension after it, report and remove the candidate" until
 // one of them is missing. Done in one pass: bytes[0, kept) is text already searched, bytes[rest,
 // size) text still to search, and the text is the two joined; every byte moves at most once.
-void ExtractPair(std::string& text, std::string_view scheme, std::string_view extension,
+// Returns whether anything was removed.
+bool ExtractPair(std::string& text, std::string_view scheme, std::string_view extension,
                  const UrlCallback& report, std::string& candidate) {
     char* bytes = text.data();
     const size_t size = text.size();
@@ -102,12 +104,39 @@ void ExtractPair(std::string& text, std::string_view scheme, std::string_view ex
         rest = end;
         if (IsCleanUrl(candidate)) report(candidate);
     }
+    if (rest == 0) return false;
     std::memmove(bytes + kept, bytes + rest, size - rest);
     text.resize(kept + (size - rest));
+    return true;
 }
 
-bool Contains(const std::string& text, std::string_view needle) {
-    return memmem(text.data(), text.size(), needle.data(), needle.size()) != nullptr;
+// Which schemes and extensions occur anywhere in the text, one bit each in table order. A pair
+// whose scheme or extension is absent changes nothing, so most pairs are skipped by these.
+uint32_t PresentSchemes(std::string_view text) {
+    uint32_t present = 0;
+    for (size_t at = text.find("://"); at != std::string_view::npos;
+         at = text.find("://", at + 1)) {
+        for (size_t i = 0; i < kUrlSchemes.size(); ++i) {
+            std::string_view name = kUrlSchemes[i].substr(0, kUrlSchemes[i].size() - 3);
+            if (at >= name.size() && text.compare(at - name.size(), name.size(), name) == 0)
+                present |= 1u << i;
+        }
+    }
+    return present;
+}
+
+uint32_t PresentExtensions(std::string_view text) {
+    // Every extension starts with '.' and then one of these letters.
+    constexpr std::string_view kSecondLetters = "rawms";
+    uint32_t present = 0;
+    for (size_t at = text.find('.'); at != std::string_view::npos; at = text.find('.', at + 1)) {
+        if (at + 2 >= text.size() || kSecondLetters.find(text[at + 1]) == std::string_view::npos)
+            continue;
+        std::string_view tail = text.substr(at);
+        for (size_t i = 0; i < kMediaExtensions.size(); ++i)
+            if (tail.starts_with(kMediaExtensions[i])) present |= 1u << i;
+    }
+    return present;
 }
 
 }  // namespace
@@ -119,31 +148,30 @@ void BuildPacketText(std::span<const uint8_t> packet, std::string& text) {
     size_t i = 0;
     while (i < size) {
         uint8_t byte = packet[i];
-        if (byte < 161) {
-            out[i++] = kSingleByteText[byte];
-            continue;
-        }
-        out[i++] = static_cast<char>(byte);
+        out[i++] = kTextOfByte[byte];
         // A lead byte in the last position has nothing to pair with and stands alone.
-        if (i < size) {
-            out[i] = TrailByteText(packet[i]);
+        if (byte >= 161 && i < size) {
+            out[i] = kTextOfByte[256 + packet[i]];
             ++i;
         }
     }
 }
 
 void ExtractUrls(std::string& text, const UrlCallback& report) {
-    // Every scheme ends in "://": most packets are done after this one scan.
-    if (!Contains(text, "://")) return;
+    uint32_t schemes = PresentSchemes(text);
+    if (schemes == 0) return;
+    uint32_t extensions = PresentExtensions(text);
     std::string candidate;
-    for (std::string_view scheme : kUrlSchemes) {
-        if (text.empty()) return;
-        // Only this scheme's own removals could form it, so an absent one stays absent for its
-        // turn.
-        if (!Contains(text, scheme)) continue;
-        for (std::string_view extension : kMediaExtensions) {
-            if (text.empty()) return;
-            ExtractPair(text, scheme, extension, report, candidate);
+    for (size_t s = 0; s < kUrlSchemes.size(); ++s) {
+        for (size_t e = 0; e < kMediaExtensions.size(); ++e) {
+            if (!(schemes & (1u << s))) break;
+            if (!(extensions & (1u << e))) continue;
+            if (ExtractPair(text, kUrlSchemes[s], kMediaExtensions[e], report, candidate)) {
+                // A removal takes occurrences away and can join new ones.
+                if (text.empty()) return;
+                schemes = PresentSchemes(text);
+                extensions = PresentExtensions(text);
+            }
         }
     }
 }

@@ -14,7 +14,12 @@ void PutBigEndian(Frame& frame, uint32_t value, int bytes) {
 
 Frame TcpFrame(std::string_view payload, uint16_t destinationPort) {
     Frame frame;
-    frame.insert(frame.end(), {0x02, 0, 0, 0, 0, 0x01, 0x02, 0, 0, 0, 0, 0x02});
+    frame.reserve(54 + payload.size());
+    // Locally administered addresses 02:00:00:00:00:01 and 02:00:00:00:00:02.
+    PutBigEndian(frame, 0x0200, 2);
+    PutBigEndian(frame, 1, 4);
+    PutBigEndian(frame, 0x0200, 2);
+    PutBigEndian(frame, 2, 4);
     PutBigEndian(frame, 0x0800, 2);
     // IPv4, 20-byte header, 127.0.0.1 to 127.0.0.1; checksums are not checked by readers.
     PutBigEndian(frame, 0x4500, 2);

@@ -1,7 +1,11 @@
 #include "app/sniffer/stream_sniffer.h"
 
+#include <arpa/inet.h>
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -13,7 +17,7 @@
 #include <sstream>
 
 #include "app/sniffer/tests/capture_writer.h"
-#include "app/sniffer/tests/local_http_server.h"
+#include "testsupport/http_server.h"
 #include "testsupport/test_support.h"
 
 namespace quil {
@@ -80,6 +84,30 @@ bool StartOnLoopback(StreamSniffer& sniffer, std::string* why) {
     bool started = sniffer.StartCapture("lo");
     *why = testing::internal::GetCapturedStderr();
     return started;
+}
+
+// Sends `request` as it is to 127.0.0.1:port and returns the whole reply.
+std::string SendRawRequest(int port, const std::string& request) {
+    int client = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (client < 0) return "";
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(static_cast<uint16_t>(port));
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    std::string reply;
+    if (connect(client, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 &&
+        send(client, request.data(), request.size(), MSG_NOSIGNAL) ==
+            static_cast<ssize_t>(request.size())) {
+        char buffer[4096];
+        pollfd readable{client, POLLIN, 0};
+        while (poll(&readable, 1, 5000) > 0) {
+            ssize_t got = recv(client, buffer, sizeof buffer, 0);
+            if (got <= 0) break;
+            reply.append(buffer, static_cast<size_t>(got));
+        }
+    }
+    close(client);
+    return reply;
 }
 
 TEST(CaptureFile, ReportsEveryUrlOfEveryPacketInOrder) {
@@ -201,15 +229,13 @@ TEST(LiveCapture, LoopbackHttpRequestIsReportedDumpedAndStopIsPrompt) {
         EXPECT_TRUE(DumpFileIsOpen());
 
         const std::string listed = "mms://127.0.0.1/live/radio.wma";
-        test::LocalHttpServer server(
-            "HTTP/1.0 200 OK\r\nContent-Type: video/x-ms-asf\r\n\r\n"
-            "<ASX version=\"3.0\"><Entry><Ref href=\"" +
-            listed + "\"/></Entry></ASX>\n");
-        ASSERT_NE(server.port(), 0);
-        const std::string requested =
-            "http://127.0.0.1:" + std::to_string(server.port()) + "/live/stream.asf";
-        std::string reply =
-            test::SendHttpRequest(server.port(), "GET " + requested + " HTTP/1.0\r\n\r\n");
+        test::HttpServer server;
+        server.Handle("*", test::HttpReply(200, "<ASX version=\"3.0\"><Entry><Ref href=\"" +
+                                                    listed + "\"/></Entry></ASX>\n"));
+        ASSERT_GT(server.Port(), 0);
+        // Sent as to a proxy, so the request line carries the whole URL.
+        const std::string requested = server.Url("/live/stream.asf");
+        std::string reply = SendRawRequest(server.Port(), "GET " + requested + " HTTP/1.0\r\n\r\n");
         EXPECT_NE(reply.find(listed), std::string::npos);
         EXPECT_TRUE(log.WaitFor({requested, listed}, 15s)) << testing::PrintToString(log.Urls());
 
