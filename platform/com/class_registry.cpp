@@ -3,6 +3,7 @@
 #include <dlfcn.h>
 
 #include <cstdio>
+#include <memory>
 #include <mutex>
 #include <new>
 #include <unordered_map>
@@ -25,12 +26,15 @@ struct LoadedServer {
     void* handle = nullptr;
     GetClassObjectFn getClassObject = nullptr;
     CanUnloadNowFn canUnloadNow = nullptr;
+    // Creations running outside the lock; the module must stay loaded until they return, as
+    // DllCanUnloadNow cannot yet count the object being made.
+    int creating = 0;
 };
 
 struct ClassTable {
     std::mutex mutex;
     std::unordered_map<GUID, ClassEntry> builtin;
-    std::vector<LoadedServer> servers;
+    std::vector<std::unique_ptr<LoadedServer>> servers;
 };
 
 ClassTable& Table() {
@@ -40,27 +44,33 @@ ClassTable& Table() {
 
 std::string ClassKeyPath(REFCLSID clsid) { return "CLSID\\" + GuidToString(clsid); }
 
-// Finds or loads the server module at path; null when it cannot be loaded. Caller holds the lock.
-LoadedServer* LoadServer(ClassTable& table, const std::string& path) {
-    for (auto& server : table.servers)
-        if (server.path == path) return &server;
+// Finds or loads the server module at path. Caller holds the lock.
+HRESULT LoadServer(ClassTable& table, const std::string& path, LoadedServer** out) {
+    for (auto& server : table.servers) {
+        if (server->path == path) {
+            *out = server.get();
+            return S_OK;
+        }
+    }
     void* handle = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
     if (!handle) {
         std::fprintf(stderr, "Quillet: cannot load component %s: %s\n", path.c_str(), dlerror());
-        return nullptr;
+        return CO_E_DLLNOTFOUND;
     }
-    LoadedServer server;
-    server.path = path;
-    server.handle = handle;
-    server.getClassObject =
+    auto server = std::make_unique<LoadedServer>();
+    server->path = path;
+    server->handle = handle;
+    server->getClassObject =
         reinterpret_cast<GetClassObjectFn>(dlsym(handle, "DllGetClassObject"));
-    server.canUnloadNow = reinterpret_cast<CanUnloadNowFn>(dlsym(handle, "DllCanUnloadNow"));
-    if (!server.getClassObject) {
+    server->canUnloadNow = reinterpret_cast<CanUnloadNowFn>(dlsym(handle, "DllCanUnloadNow"));
+    if (!server->getClassObject) {
+        std::fprintf(stderr, "Quillet: component %s has no DllGetClassObject\n", path.c_str());
         dlclose(handle);
-        return nullptr;
+        return CO_E_ERRORINDLL;
     }
-    table.servers.push_back(server);
-    return &table.servers.back();
+    *out = server.get();
+    table.servers.push_back(std::move(server));
+    return S_OK;
 }
 
 }  // namespace
@@ -122,25 +132,33 @@ HRESULT CoCreateInstance(REFCLSID clsid, IUnknown* outer, UINT, REFIID iid, void
     auto path = server->ReadString("");
     if (!path || path->empty()) return REGDB_E_CLASSNOTREG;
 
-    GetClassObjectFn getClassObject;
+    LoadedServer* loaded = nullptr;
     {
         std::lock_guard lock(table.mutex);
-        LoadedServer* loaded = LoadServer(table, *path);
-        if (!loaded) return CO_E_DLLNOTFOUND;
-        getClassObject = loaded->getClassObject;
+        HRESULT hr = LoadServer(table, *path, &loaded);
+        if (FAILED(hr)) return hr;
+        ++loaded->creating;
     }
-    ComPtr<IClassFactory> factory;
-    HRESULT hr = getClassObject(clsid, IidOf<IClassFactory>(), reinterpret_cast<void**>(factory.Put()));
-    if (FAILED(hr)) return hr;
-    return factory->CreateInstance(nullptr, iid, out);
+    HRESULT hr;
+    {
+        ComPtr<IClassFactory> factory;
+        hr = loaded->getClassObject(clsid, IidOf<IClassFactory>(),
+                                    reinterpret_cast<void**>(factory.Put()));
+        if (SUCCEEDED(hr) && !factory) hr = E_UNEXPECTED;
+        if (SUCCEEDED(hr)) hr = factory->CreateInstance(nullptr, iid, out);
+    }
+    std::lock_guard lock(table.mutex);
+    --loaded->creating;
+    return hr;
 }
 
 void CoFreeUnusedLibraries() {
     auto& table = quil::Table();
     std::lock_guard lock(table.mutex);
     for (auto it = table.servers.begin(); it != table.servers.end();) {
-        if (it->canUnloadNow && it->canUnloadNow() == S_OK) {
-            dlclose(it->handle);
+        quil::LoadedServer& server = **it;
+        if (server.creating == 0 && server.canUnloadNow && server.canUnloadNow() == S_OK) {
+            dlclose(server.handle);
             it = table.servers.erase(it);
         } else {
             ++it;

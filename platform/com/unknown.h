@@ -84,7 +84,7 @@ public:
         return left;
     }
     // Objects start with one reference, which the creator owns (see MakeCom).
-    ULONG RefCount() const { return refs_.load(); }
+    ULONG RefCount() const { return owner_ ? owner_->RefCount() : refs_.load(); }
 
 protected:
     template <class I, class T>
@@ -190,7 +190,11 @@ public:
     template <class U>
     HRESULT As(ComPtr<U>* out) const {
         if (!p_) return E_POINTER;
-        return p_->QueryInterface(IidOf<U>(), reinterpret_cast<void**>(out->Put()));
+        // Through a local, so asking into the pointer itself cannot release the object first.
+        ComPtr<U> result;
+        HRESULT hr = p_->QueryInterface(IidOf<U>(), reinterpret_cast<void**>(result.Put()));
+        *out = std::move(result);
+        return hr;
     }
     template <class U>
     ComPtr<U> As() const {
