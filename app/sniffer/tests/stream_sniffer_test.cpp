@@ -17,6 +17,7 @@
 #include <sstream>
 
 #include "app/sniffer/tests/capture_writer.h"
+#include "app/sniffer/tests/tap_device.h"
 #include "testsupport/http_server.h"
 #include "testsupport/test_support.h"
 
@@ -307,6 +308,39 @@ TEST(LiveCapture, GoesOnWithoutDumpWhenTheFileCannotBeWritten) {
     EXPECT_TRUE(started);
     EXPECT_NE(why.find("Cannot write the dump file"), std::string::npos) << why;
     EXPECT_TRUE(sniffer.Capturing());
+}
+
+TEST(LiveCapture, FramesOnATapAreReportedAndItsRemovalEndsTheCapture) {
+    size_t filesBefore = OpenFileCount();
+    UrlLog log;
+    {
+        test::TapDevice tap;
+        if (tap.Name().empty()) GTEST_SKIP() << tap.Problem();
+        StreamSniffer sniffer(log.Callback());
+        testing::internal::CaptureStderr();
+        bool started = sniffer.StartCapture(tap.Name());
+        std::string why = testing::internal::GetCapturedStderr();
+        if (!started) GTEST_SKIP() << why;
+
+        const std::string url = "rtsp://tap.local/show.rm";
+        // Frames written before the capture is ready are lost, so keep writing until one lands.
+        for (int tries = 0; tries < 20 && !log.WaitFor({url}, 0s); ++tries) {
+            tap.Write(test::TcpFrame("PLAY " + url + " RTSP/1.0\r\n"));
+            log.WaitFor({url}, 1s);
+        }
+        EXPECT_TRUE(log.WaitFor({url}, 0s)) << testing::PrintToString(log.Urls());
+
+        testing::internal::CaptureStdout();
+        tap.Close();
+        for (int waited = 0; waited < 100 && sniffer.Capturing(); ++waited)
+            std::this_thread::sleep_for(50ms);
+        std::string out = testing::internal::GetCapturedStdout();
+        EXPECT_FALSE(sniffer.Capturing());
+        EXPECT_NE(out.find("Error reading the packets: "), std::string::npos) << out;
+        EXPECT_FALSE(DumpFileIsOpen());
+        sniffer.StopCapture();
+    }
+    EXPECT_EQ(OpenFileCount(), filesBefore);
 }
 
 }  // namespace
