@@ -9,5 +9,8 @@ namespace quil::grab {
 
 int RunSniffCommand(std::span<char* const> arguments);
 int RunTagsCommand(std::span<char* const> arguments);
+int RunFileCommand(std::span<char* const> arguments);
+int RunStreamCommand(std::span<char* const> arguments);
+int RunProfilesCommand(std::span<char* const> arguments);
 
 }  // namespace quil::grab

@@ -15,6 +15,9 @@ struct Command {
 };
 
 constexpr Command kCommands[] = {
+    {"file", "grab the audio of media files into WAV, MP3, WMA or OGG", quil::grab::RunFileCommand},
+    {"stream", "record stream URLs (http, https, rtsp, mms) into a file", quil::grab::RunStreamCommand},
+    {"profiles", "list the WMA profiles of each Windows Media version", quil::grab::RunProfilesCommand},
     {"sniff", "print the stream URLs seen on a network adapter or in a capture file",
      quil::grab::RunSniffCommand},
     {"tags", "print or write the tags of a WAV, MP3 or WMA file", quil::grab::RunTagsCommand},
