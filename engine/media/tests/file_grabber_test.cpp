@@ -157,7 +157,7 @@ TEST(FileGrabberExtraction, EachFormatDecodesBackLikeTheSource) {
         Grabber grabber;
         grabber->SetMp3Options(44100, 128, 0, 5, 0, 0, 0, 0);
         grabber->SetOggOptions(2, 6.0f, 0, 0, 0);
-        grabber->SetWmaProfile(9, "Windows Media Audio 9, 128 kbps, 44 kHz, stereo");
+        grabber->SetWmaProfile(9, "CD quality: 128 kbps, 44 kHz, stereo");
         ASSERT_EQ(grabber->Open(0, 0, c.format, input.c_str(), output.c_str(), 0, 0), 1);
         EXPECT_EQ(RunToEnd(grabber), kComplete);
         grabber->Stop();

@@ -238,9 +238,9 @@ TEST(PcmGraph, BrokenWavFilesFailToLoad) {
     auto zeroChannels = full;
     zeroChannels[22] = 0;
     cases.push_back({"zero-channels.wav", zeroChannels});
-    auto adpcm = full;
-    adpcm[20] = 2;
-    cases.push_back({"adpcm.wav", adpcm});
+    auto badRate = full;
+    badRate[24] = badRate[25] = badRate[26] = badRate[27] = 0;
+    cases.push_back({"zero-rate.wav", badRate});
     std::vector<uint8_t> noise(5000);
     for (size_t i = 0; i < noise.size(); ++i) noise[i] = static_cast<uint8_t>(i * 7919 + 13);
     std::copy_n("RIFF\0\0\0\0WAVE", 12, noise.begin());
