@@ -18,7 +18,14 @@ HRESULT CreateFileDump(REFIID iid, void** out);
 HRESULT CreateDSoundRenderer(REFIID iid, void** out);
 HRESULT CreateWaveOutRenderer(REFIID iid, void** out);
 HRESULT CreateWavFileSource(REFIID iid, void** out);
+HRESULT CreateFfmpegSource(REFIID iid, void** out);
+HRESULT CreateFfmpegDecoder(REFIID iid, void** out);
+HRESULT CreateWMAsfReader(REFIID iid, void** out);
+HRESULT CreateWMSourceFilter(REFIID iid, void** out);
+HRESULT CreateVideoRenderer(REFIID iid, void** out);
 
 bool ProbeWavFile(const std::string& path, const std::vector<uint8_t>& head);
+// Any file FFmpeg recognises by its first bytes (and name), and stream URLs.
+bool ProbeFfmpegFile(const std::string& path, const std::vector<uint8_t>& head);
 
 }  // namespace quil::filters

@@ -21,6 +21,11 @@ const ClassEntry kStockFilters[] = {
     {CLSID_DSoundRender, "Default DirectSound Device", &CreateDSoundRenderer},
     {CLSID_AudioRender, "Default WaveOut Device", &CreateWaveOutRenderer},
     {CLSID_WavFileSource, "WAV File Source", &CreateWavFileSource},
+    {CLSID_FfmpegSource, "FFmpeg Source", &CreateFfmpegSource},
+    {CLSID_FfmpegDecoder, "FFmpeg Decoder", &CreateFfmpegDecoder},
+    {CLSID_WMAsfReader, "WM ASF Reader", &CreateWMAsfReader},
+    {CLSID_WMSourceFilter, "Windows Media Source Filter", &CreateWMSourceFilter},
+    {CLSID_VideoRenderer, "Video Renderer", &CreateVideoRenderer},
 };
 
 }  // namespace
@@ -34,6 +39,9 @@ void RegisterStockFilters() {
         graph::RegisterIntermediateType({CLSID_PcmConverter, L"PCM Converter"});
         graph::RegisterRendererType(
             {MEDIATYPE_Audio, CLSID_DSoundRender, L"Default DirectSound Device"});
+        graph::RegisterSourceType({CLSID_FfmpegSource, &ProbeFfmpegFile});
+        graph::RegisterIntermediateType({CLSID_FfmpegDecoder, L"FFmpeg Decoder"});
+        graph::RegisterRendererType({MEDIATYPE_Video, CLSID_VideoRenderer, L"Video Renderer"});
     });
 }
 

@@ -77,10 +77,10 @@ struct IWMReaderAdvanced2 : IWMReaderAdvanced {
     virtual HRESULT SaveFileAs(const WCHAR* file) = 0;
     virtual HRESULT GetProtocolName(WCHAR* protocol, DWORD* length) = 0;
     virtual HRESULT StartAtMarker(WORD marker, QWORD duration, float rate, void* context) = 0;
-    virtual HRESULT GetOutputSetting(DWORD output, LPCWSTR name, WMT_ATTR_DATATYPE* type, BYTE* value,
-                                     WORD* length) = 0;
-    virtual HRESULT SetOutputSetting(DWORD output, LPCWSTR name, WMT_ATTR_DATATYPE type, const BYTE* value,
-                                     WORD length) = 0;
+    virtual HRESULT GetOutputSetting(DWORD output, LPCWSTR name, WMT_ATTR_DATATYPE* type,
+                                     BYTE* value, WORD* length) = 0;
+    virtual HRESULT SetOutputSetting(DWORD output, LPCWSTR name, WMT_ATTR_DATATYPE type,
+                                     const BYTE* value, WORD length) = 0;
     virtual HRESULT Preroll(QWORD start, QWORD duration, float rate) = 0;
     virtual HRESULT SetLogClientID(BOOL log) = 0;
     virtual HRESULT GetLogClientID(BOOL* log) = 0;
