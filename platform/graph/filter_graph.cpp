@@ -549,6 +549,11 @@ HRESULT FilterGraph::get_Duration(REFTIME* length) {
 HRESULT FilterGraph::put_CurrentPosition(REFTIME time) {
     std::lock_guard lock(mutex_);
     LONGLONG position = static_cast<LONGLONG>(std::max(0.0, time) * kUnitsPerSecond);
+    // A running graph pauses for the seek and runs again with stream time 0 at the new
+    // position, so paced renderers keep their pace instead of rushing through the samples.
+    bool running = state_ == State_Running;
+    if (running)
+        for (auto& filter : DownstreamFirst()) filter->Pause();
     bool found = false;
     HRESULT result = S_OK;
     for (auto& filter : Filters()) {
@@ -559,13 +564,16 @@ HRESULT FilterGraph::put_CurrentPosition(REFTIME time) {
                                            AM_SEEKING_NoPositioning);
         if (FAILED(hr)) result = hr;
     }
+    if (found && SUCCEEDED(result)) {
+        segmentStart_ = position;
+        ResetPositionTracking();
+        std::lock_guard events(eventMutex_);
+        completesSeen_ = 0;
+    }
+    if (running)
+        for (auto& filter : DownstreamFirst()) filter->Run(runStart_);
     if (!found) return E_NOTIMPL;
-    if (FAILED(result)) return result;
-    segmentStart_ = position;
-    ResetPositionTracking();
-    std::lock_guard events(eventMutex_);
-    completesSeen_ = 0;
-    return S_OK;
+    return result;
 }
 
 HRESULT FilterGraph::get_CurrentPosition(REFTIME* time) {
