@@ -188,7 +188,13 @@ public:
     HRESULT StartStreaming() override;
     HRESULT RenderSample(IMediaSample* sample) override;
     HRESULT OnEndOfStream() override { return Finish(); }
-    HRESULT StopStreaming() override { return Finish(); }
+    // A failure while finishing at stop is reported as an abort like any other; the stop
+    // itself goes through.
+    HRESULT StopStreaming() override {
+        HRESULT hr = Finish();
+        if (FAILED(hr)) ReportError(hr);
+        return S_OK;
+    }
 
 private:
     using SinkFilter::PrimaryInterface;
