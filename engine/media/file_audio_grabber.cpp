@@ -1,4 +1,5 @@
 #include "engine/media/file_audio_grabber.h"
+#include "engine/media/file_grabber_internal.h"
 
 #include <algorithm>
 #include <cstring>
@@ -180,6 +181,7 @@ public:
         return reader_->GetStatistics(&statistics) == S_OK ? 1 : 0;
     }
     int GetTitle(char* buffer) override { return HeaderText(L"Title", buffer); }
+    IGraphBuilder* Graph() { return core_.graph.Get(); }
     int GetAuthor(char* buffer) override { return HeaderText(L"Author", buffer); }
 
 private:
@@ -398,6 +400,10 @@ void FileGrabber::ReleaseGraph() {
 }
 
 }  // namespace
+
+IGraphBuilder* GraphOf(FileAudioGrabber* grabber) {
+    return static_cast<FileGrabber*>(grabber)->Graph();
+}
 
 }  // namespace quil::engine
 

@@ -154,9 +154,12 @@ void DemuxOutputPin::Push(Item item, std::unique_lock<std::mutex>& lock) {
         if (source.command_ != FfmpegSource::Command::None || refused_) return;
     }
     if (flushing_ || exit_) return;
+    bool wasEmpty = queue_.empty();
     queuedBytes_ += endOfStream ? 0 : static_cast<size_t>(item.packet->size);
     queue_.push_back(std::move(item));
-    source.changed_.notify_all();
+    // Only a delivery thread waiting on an empty queue needs waking; waking on every packet
+    // costs a system call per packet.
+    if (wasEmpty) source.changed_.notify_all();
 }
 
 void DemuxOutputPin::DeliveryLoop() {
@@ -166,14 +169,17 @@ void DemuxOutputPin::DeliveryLoop() {
         {
             std::unique_lock lock(source.mutex_);
             busy_ = false;
-            source.changed_.notify_all();
+            // A seek waits for the delivery threads to be idle.
+            if (source.command_ != FfmpegSource::Command::None) source.changed_.notify_all();
             source.changed_.wait(lock, [&] { return exit_ || !queue_.empty(); });
             if (exit_) return;
+            bool wasFull = QueueFull();
             item = std::move(queue_.front());
             queue_.pop_front();
             if (item.packet) queuedBytes_ -= static_cast<size_t>(item.packet->size);
             busy_ = true;
-            source.changed_.notify_all();
+            // The demuxer waits only while the queue is full.
+            if (wasFull) source.changed_.notify_all();
         }
         if (!item.packet) {
             if (item.failed) source.ReportBreak();
