@@ -33,6 +33,7 @@ std::vector<AudioCase> AudioCases() {
          true},
         {"movie.avi", VideoInput(3) + " " + ToneInput() + " -c:v mpeg4 -c:a libmp3lame", 44100,
          true},
+        {"movie.wmv", VideoInput(3) + " " + ToneInput() + " -c:v wmv2 -c:a wmav2", 44100, true},
     };
 }
 
