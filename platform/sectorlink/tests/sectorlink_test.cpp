@@ -496,3 +496,21 @@ TEST_F(SectorlinkTest, ReadsWhilePositionsAreAskedAndTheHandleCloses) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(CdImageWriter, ToneTracksReadAsTones) {
+    auto dir = quil::test::MakeTempDir("tone");
+    CdImage image =
+        quil::test::WriteCdImage(dir, "tone", {{true, 0, 75, 1000.0}, {true, 0, 75, 0}});
+    ASSERT_TRUE(quil::sectorlink::WriteVirtualDrives({image.cue.string()}));
+    Drive drive(LetterOf(image.cue));
+    ASSERT_NE(drive.get(), 0u) << GetSectorlinkError();
+    int result = 0;
+    auto bytes = Read(drive.get(), 0, 75, &result);
+    EXPECT_EQ(result, 1);
+    // Half-scale sine: RMS 0.5 / sqrt(2).
+    EXPECT_NEAR(quil::test::Rms16(bytes.data(), bytes.size()), 0.3536, 0.002);
+}
+
+}  // namespace
