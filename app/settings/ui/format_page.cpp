@@ -51,6 +51,7 @@ FormatPage::FormatPage(const WmaProfileCatalogue& catalogue, QWidget* parent)
 
 void FormatPage::Save() {
     int format = formats_->checkedId();
+    if (format < 0) format = kWav;
     SaveOutputFormat(format);
     switch (format) {
         case kWav:

@@ -9,6 +9,7 @@
 #include <QVBoxLayout>
 
 #include "app/settings/option_tables.h"
+#include "app/settings/output_naming.h"
 #include "app/settings/ui/folder_browser.h"
 #include "app/settings/ui/format_pages.h"
 #include "app/settings/ui/general_page.h"
@@ -51,6 +52,9 @@ OptionsDialog::OptionsDialog(const WmaProfileCatalogue& catalogue, FolderBrowser
     captionFont.setBold(true);
     caption_->setFont(captionFont);
 
+    // Before any page loads: a loader creates a missing key, and the prefix default is written
+    // only into a key that is new.
+    ApplyStartupDefaults();
     pages_ = new QStackedWidget(this);
     pageList_ = {new FormatPage(catalogue, pages_), new SavePage(*browser, pages_),
                  new GeneralPage(pages_), schedulePage ? schedulePage : new SchedulePage()};
