@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 #include <mutex>
+#include <new>
 #include <vector>
 
 #include "cdsource/cd_interfaces.h"
@@ -463,7 +464,11 @@ HRESULT CdTrackStream::OnThreadDestroy() {
 }  // namespace
 
 HRESULT CreateCdTrackSourceFilter(REFIID iid, void** out) {
-    return CreateObject<CdTrackSourceFilter>(iid, out);
+    try {
+        return CreateObject<CdTrackSourceFilter>(iid, out);
+    } catch (const std::bad_alloc&) {
+        return E_OUTOFMEMORY;  // the pin or its read buffer
+    }
 }
 
 }  // namespace quil::cdsource
