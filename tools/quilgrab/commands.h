@@ -12,6 +12,7 @@ int RunTagsCommand(std::span<char* const> arguments);
 int RunFileCommand(std::span<char* const> arguments);
 int RunStreamCommand(std::span<char* const> arguments);
 int RunProfilesCommand(std::span<char* const> arguments);
+int RunLiveCommand(std::span<char* const> arguments);
 int RunCdCommand(std::span<char* const> arguments);
 
 }  // namespace quil::grab

@@ -21,6 +21,8 @@ constexpr Command kCommands[] = {
     {"sniff", "print the stream URLs seen on a network adapter or in a capture file",
      quil::grab::RunSniffCommand},
     {"tags", "print or write the tags of a WAV, MP3 or WMA file", quil::grab::RunTagsCommand},
+    {"live", "list the recording devices or record one into WAV, MP3, WMA or OGG",
+     quil::grab::RunLiveCommand},
     {"cd", "list drives and tracks, rip CD tracks into WAV, MP3, WMA or OGG",
      quil::grab::RunCdCommand},
 };

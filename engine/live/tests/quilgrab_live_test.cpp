@@ -1,0 +1,138 @@
+// quilgrab live: the device list, a timed recording, and recordings that end by Ctrl-C or by
+// being killed outright still leave playable files.
+
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <filesystem>
+#include <string>
+#include <thread>
+
+#include "testsupport/pulse_server.h"
+#include "testsupport/test_support.h"
+
+namespace quil::test {
+namespace {
+
+#define NEED_PULSE() \
+    if (!HavePulse()) GTEST_SKIP() << "needs the private sound server (scripts/with-pulse)"
+
+std::string Quilgrab(const std::string& arguments, int* status = nullptr) {
+    std::string out;
+    int result = RunCommand(std::string(QUILGRAB_PATH) + " " + arguments + " 2>/dev/null", &out);
+    if (status) *status = result;
+    return out;
+}
+
+pid_t StartRecording(const std::string& device, const std::string& format,
+                     const std::filesystem::path& out) {
+    pid_t child = fork();
+    if (child == 0) {
+        if (!freopen("/dev/null", "w", stderr) || !freopen("/dev/null", "w", stdout)) _exit(126);
+        execl(QUILGRAB_PATH, QUILGRAB_PATH, "live", "--device", device.c_str(), "--format",
+              format.c_str(), "--out", out.c_str(), static_cast<char*>(nullptr));
+        _exit(127);
+    }
+    return child;
+}
+
+std::filesystem::path OnlyFile(const std::filesystem::path& dir) {
+    std::filesystem::path found;
+    for (const auto& entry : std::filesystem::directory_iterator(dir)) found = entry.path();
+    return found;
+}
+
+double DecodedSeconds(const std::filesystem::path& file) {
+    auto decoded = DecodeAudio(file);
+    return decoded && decoded->rate ? static_cast<double>(decoded->samples.size()) / decoded->rate
+                                    : 0.0;
+}
+
+TEST(QuilgrabLive, ListShowsTheMonitorWithItsSourceAndLine) {
+    NEED_PULSE();
+    int status = -1;
+    std::string out = Quilgrab("live --list", &status);
+    EXPECT_EQ(status, 0);
+    EXPECT_NE(out.find("Monitor of Null Output\n"), std::string::npos);
+    EXPECT_NE(out.find("source: qtest.monitor (records what is played)"), std::string::npos);
+    EXPECT_NE(out.find("line 0: Monitor of Null Output"), std::string::npos);
+}
+
+TEST(QuilgrabLive, BadUsageAndUnknownDevices) {
+    int status = -1;
+    Quilgrab("live --format flac --device x", &status);
+    EXPECT_EQ(status, 2);
+    Quilgrab("live --format wav", &status);
+    EXPECT_EQ(status, 2);
+    Quilgrab("live --device x --format wav --level 2", &status);
+    EXPECT_EQ(status, 2);
+    if (!HavePulse()) return;
+    auto dir = MakeTempDir("cli-unknown");
+    Quilgrab("live --device 'No such device' --format wav --seconds 1 --out " + dir.string(),
+             &status);
+    EXPECT_EQ(status, 1);
+    EXPECT_TRUE(std::filesystem::is_empty(dir));
+}
+
+TEST(QuilgrabLive, TimedRecordingBySourceName) {
+    NEED_PULSE();
+    NullSink sink("cli");
+    TonePlayer tone(sink.name(), 1000.0);
+    ASSERT_TRUE(tone.WaitAudible());
+    auto dir = MakeTempDir("cli-timed");
+    int status = -1;
+    std::string out = Quilgrab("live --device " + sink.monitor() +
+                                   " --format wav --seconds 2 --level 0.5 --out " + dir.string(),
+                               &status);
+    ASSERT_EQ(status, 0);
+    auto file = OnlyFile(dir);
+    EXPECT_EQ(out, file.string() + "\n");
+    EXPECT_EQ(SourceVolume(sink.monitor()), 32768u);
+    WavData wav;
+    ASSERT_TRUE(ReadWav(file, &wav));
+    EXPECT_NEAR(wav.dataSize / 176400.0, 2.0, 0.2);
+    // Half the volume is a cubic factor of the amplitude (0.125).
+    EXPECT_GT(Rms16(wav.data.data(), wav.data.size()), 0.02);
+}
+
+TEST(QuilgrabLive, CtrlCEndsWithACompleteFile) {
+    NEED_PULSE();
+    NullSink sink("cli-int");
+    TonePlayer tone(sink.name(), 1000.0);
+    ASSERT_TRUE(tone.WaitAudible());
+    auto dir = MakeTempDir("cli-int");
+    pid_t child = StartRecording(sink.monitor(), "ogg", dir);
+    std::this_thread::sleep_for(std::chrono::milliseconds(2000));
+    kill(child, SIGINT);
+    int status = -1;
+    waitpid(child, &status, 0);
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 0);
+    auto decoded = DecodeAudio(OnlyFile(dir));
+    ASSERT_TRUE(decoded);
+    EXPECT_EQ(decoded->codec, "vorbis");
+    EXPECT_NEAR(static_cast<double>(decoded->samples.size()) / decoded->rate, 2.0, 0.3);
+}
+
+TEST(QuilgrabLive, KilledRecordingsLoseAtMostAboutASecond) {
+    NEED_PULSE();
+    NullSink sink("cli-kill");
+    TonePlayer tone(sink.name(), 1000.0);
+    ASSERT_TRUE(tone.WaitAudible());
+    for (const char* format : {"wav", "mp3", "wma", "ogg"}) {
+        SCOPED_TRACE(format);
+        auto dir = MakeTempDir(std::string("cli-kill-") + format);
+        pid_t child = StartRecording(sink.monitor(), format, dir);
+        std::this_thread::sleep_for(std::chrono::milliseconds(3000));
+        kill(child, SIGKILL);
+        waitpid(child, nullptr, 0);
+        // Start-up of the program and the graph takes part of the three seconds.
+        EXPECT_GT(DecodedSeconds(OnlyFile(dir)), 1.6);
+    }
+}
+
+}  // namespace
+}  // namespace quil::test
