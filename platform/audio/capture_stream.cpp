@@ -89,6 +89,7 @@ HRESULT CaptureStream::Open() {
 }
 
 bool CaptureStream::StartStream() {
+    ready_ = false;
     {
         std::lock_guard lock(mutex_);
         streamBytes_ = 0;
@@ -149,7 +150,10 @@ void CaptureStream::Close() {
         }
         dead_.clear();
     }
-    Interrupt();
+    std::lock_guard lock(mutex_);
+    if (overrunning_) EndOverrun();
+    interrupted_ = true;
+    changed_.notify_all();
 }
 
 void CaptureStream::OnState(pa_stream* stream, void* data) {
@@ -157,14 +161,20 @@ void CaptureStream::OnState(pa_stream* stream, void* data) {
     self->client_->Signal();
     if (stream != self->stream_ || self->closing_) return;
     pa_stream_state_t state = pa_stream_get_state(stream);
-    if (state == PA_STREAM_READY && self->lost_) {
-        self->lost_ = false;
-        if (self->onPresence_) self->onPresence_(true);
+    if (state == PA_STREAM_READY) {
+        self->ready_ = true;
+        if (self->lost_) {
+            self->lost_ = false;
+            if (self->onPresence_) self->onPresence_(true);
+        }
     } else if (!PA_STREAM_IS_GOOD(state)) {
+        // A first connection that fails is Open's to report.
+        if (!self->ready_ && !self->lost_) return;
         // Released later: a stream must not be freed inside its own callback.
         pa_stream_set_read_callback(stream, nullptr, nullptr);
         self->dead_.push_back(stream);
         self->stream_ = nullptr;
+        self->ready_ = false;
         if (!self->lost_) {
             self->lost_ = true;
             if (self->onPresence_) self->onPresence_(false);
@@ -221,17 +231,25 @@ void CaptureStream::Push(const uint8_t* data, size_t bytes) {
     long long lost = static_cast<long long>(bytes - fit) + (data ? 0 : static_cast<long long>(fit));
     if (lost > 0) {
         bytesLost_ += lost;
+        episodeLost_ += lost;
         if (!overrunning_) {
             ++overruns_;
             overrunning_ = true;
-            std::fprintf(stderr, "Quillet: recording from %s fell behind, %lld ms of audio lost\n",
-                         sourceName_.c_str(),
-                         lost * 1000 / std::max<long long>(format_.nAvgBytesPerSec, 1));
+            std::fprintf(stderr, "Quillet: recording from %s fell behind, audio is being lost\n",
+                         sourceName_.c_str());
         }
-    } else {
-        overrunning_ = false;
+    } else if (overrunning_) {
+        EndOverrun();
     }
     changed_.notify_all();
+}
+
+// Under mutex_.
+void CaptureStream::EndOverrun() {
+    std::fprintf(stderr, "Quillet: recording from %s lost %lld ms of audio\n", sourceName_.c_str(),
+                 episodeLost_ * 1000 / std::max<long long>(format_.nAvgBytesPerSec, 1));
+    overrunning_ = false;
+    episodeLost_ = 0;
 }
 
 size_t CaptureStream::Read(uint8_t* buffer, size_t capacity) {

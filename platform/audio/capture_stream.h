@@ -58,7 +58,7 @@ private:
     bool StartStream();                            // under the client's lock
     void DropStream();                             // under the client's lock
     void Push(const uint8_t* data, size_t bytes);  // data null: a hole of silence
-    void OnLost();
+    void EndOverrun();
 
     static void OnState(pa_stream* stream, void* self);
     static void OnRead(pa_stream* stream, size_t bytes, void* self);
@@ -76,6 +76,7 @@ private:
     bool corked_ = true;
     bool closing_ = false;
     bool lost_ = false;
+    bool ready_ = false;  // the current stream has been ready
     uint64_t listener_ = 0;
     std::vector<pa_operation*> lookups_;
     std::atomic<pa_usec_t> serverLatency_{0};
@@ -92,6 +93,7 @@ private:
     bool overrunning_ = false;
     unsigned overruns_ = 0;
     long long bytesLost_ = 0;
+    long long episodeLost_ = 0;
     REFERENCE_TIME latency_ = 0;
 };
 
