@@ -365,8 +365,10 @@ int LiveGrabber::ChooseCaptureFormat(HWND owner) {
     for (int i = 0; i < count; ++i) {
         AM_MEDIA_TYPE* entry = nullptr;
         if (config->GetStreamCaps(i, &entry, caps.data()) != S_OK || !entry) continue;
-        if (const WAVEFORMATEX* format = MediaType(*entry).WaveFormat()) formats.push_back(*format);
+        // The copy must outlive the pointer into its format block.
+        MediaType capability(*entry);
         DeleteMediaType(entry);
+        if (const WAVEFORMATEX* format = capability.WaveFormat()) formats.push_back(*format);
     }
     WAVEFORMATEX chosen{};
     if (!ChooseFormat(owner, formats, *currentFormat, &chosen)) return 1;
