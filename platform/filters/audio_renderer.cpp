@@ -35,10 +35,10 @@ public:
 
     HRESULT StartStreaming() override {
         const WAVEFORMATEX* format = InputType().WaveFormat();
-        pa_sample_spec spec{};
-        spec.format = format->wBitsPerSample == 8 ? PA_SAMPLE_U8 : PA_SAMPLE_S16LE;
-        spec.rate = format->nSamplesPerSec;
-        spec.channels = static_cast<uint8_t>(format->nChannels);
+        pa_sample_spec sampleFormat{};
+        sampleFormat.format = format->wBitsPerSample == 8 ? PA_SAMPLE_U8 : PA_SAMPLE_S16LE;
+        sampleFormat.rate = format->nSamplesPerSec;
+        sampleFormat.channels = static_cast<uint8_t>(format->nChannels);
         // About 200 ms of buffering: enough against scheduling hiccups, short enough that
         // stopping or seeking is heard at once.
         pa_buffer_attr attributes{};
@@ -49,7 +49,7 @@ public:
         attributes.fragsize = static_cast<uint32_t>(-1);
         int error = 0;
         stream_ = pa_simple_new(nullptr, "Quillet", PA_STREAM_PLAYBACK, nullptr, "Playback",
-                                &spec, nullptr, &attributes, &error);
+                                &sampleFormat, nullptr, &attributes, &error);
         if (!stream_) {
             std::fprintf(stderr, "Quillet: no sound output: %s\n", pa_strerror(error));
             return VFW_E_NO_AUDIO_HARDWARE;
