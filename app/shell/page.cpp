@@ -5,9 +5,8 @@ namespace quil::shell {
 Page::Page(PageHost& host, QWidget* parent)
     : QWidget(parent),
       host_(host),
-      target_(new QtWindowTarget(this, [this](const Message& message) {
-          return OnMessage(message);
-      })) {}
+      target_(new QtWindowTarget(this,
+                                 [this](const Message& message) { return OnMessage(message); })) {}
 
 Page::~Page() {
     // No message may reach a page whose subclass part is already gone.

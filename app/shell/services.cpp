@@ -81,14 +81,12 @@ public:
 class DBusNotifier final : public Notifier {
 public:
     void Notify(const QString& summary, const QString& body) override {
-        QDBusInterface notifications("org.freedesktop.Notifications",
-                                     "/org/freedesktop/Notifications",
-                                     "org.freedesktop.Notifications",
-                                     QDBusConnection::sessionBus());
+        QDBusInterface notifications(
+            "org.freedesktop.Notifications", "/org/freedesktop/Notifications",
+            "org.freedesktop.Notifications", QDBusConnection::sessionBus());
         if (!notifications.isValid()) return;
-        notifications.asyncCall("Notify", QStringLiteral("Quillet"), 0u,
-                                QStringLiteral("quillet"), summary, body, QStringList(),
-                                QVariantMap(), -1);
+        notifications.asyncCall("Notify", QStringLiteral("Quillet"), 0u, QStringLiteral("quillet"),
+                                summary, body, QStringList(), QVariantMap(), -1);
     }
 };
 

@@ -21,7 +21,8 @@ const std::unordered_map<int, const char*>& Table() {
         {136, "Stop"},
         {138,
          "Media files (all types)|*.*|Audio file (*.wav, *mp3, *wma)|*.wav;*mp3;*.wma|Movie File "
-         "(MPEG)(*.mpeg, *mpg, *dat, *.m1v, *.mp2)|*.mpeg;*mpg;*.mp3;*.m1v;*.mp2|Video file (*.avi, "
+         "(MPEG)(*.mpeg, *mpg, *dat, *.m1v, *.mp2)|*.mpeg;*mpg;*.mp3;*.m1v;*.mp2|Video file "
+         "(*.avi, "
          "*wmv)|*.avi;*wmv|Windows Media file (*.asf, *.wma, *.wmv)|*.asf;*.wma;*.wmv|All files "
          "(*.*)|*.*||"},
         {139, "Full Screen"},

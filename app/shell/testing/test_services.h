@@ -45,7 +45,8 @@ public:
 
 class ScriptedFileDialogs final : public FileDialogs {
 public:
-    QStringList OpenFiles(QWidget*, const QString&, const QString&, const QString& filter) override {
+    QStringList OpenFiles(QWidget*, const QString&, const QString&,
+                          const QString& filter) override {
         lastFilter = filter;
         return files;
     }

@@ -1,0 +1,17 @@
+#include "app/shell/page_factory.h"
+
+#include "app/shell/home_page.h"
+#include "app/shell/messages.h"
+
+namespace quil::shell {
+
+std::unique_ptr<Page> CreatePage(int index, PageHost& host, QWidget* parent) {
+    switch (index) {
+        case kHomePage:
+            return std::make_unique<HomePage>(host, parent);
+        default:
+            return std::make_unique<EmptyPage>(host, parent);
+    }
+}
+
+}  // namespace quil::shell

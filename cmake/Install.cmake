@@ -1,0 +1,37 @@
+# `cmake --install`: everything that runs lives in one folder, lib/quillet, where programs find
+# their libraries ($ORIGIN), the CD plug-in and "update.ini"; bin/ has links to the programs.
+include(GNUInstallDirs)
+set(QUIL_PROGRAM_DIR ${CMAKE_INSTALL_LIBDIR}/quillet)
+
+set(quil_installed)
+foreach(target IN ITEMS Quilmain Quilmend quilgrab Quildisc Quilmedia Quilline update
+        trackpump trackpump_page quil_com quil_registry quil_profile quil_window quil_graph
+        quil_filters quil_wmf quil_audio quil_sectorlink quil_net)
+    if(TARGET ${target})
+        list(APPEND quil_installed ${target})
+    endif()
+endforeach()
+install(TARGETS ${quil_installed}
+    RUNTIME DESTINATION ${QUIL_PROGRAM_DIR}
+    LIBRARY DESTINATION ${QUIL_PROGRAM_DIR})
+
+foreach(file IN ITEMS update.ini update.pub)
+    if(EXISTS ${CMAKE_BINARY_DIR}/bin/${file})
+        install(FILES ${CMAKE_BINARY_DIR}/bin/${file} DESTINATION ${QUIL_PROGRAM_DIR})
+    endif()
+endforeach()
+
+foreach(program IN ITEMS Quilmain Quilmend quilgrab)
+    if(TARGET ${program})
+        install(CODE "
+            file(MAKE_DIRECTORY \"\$ENV{DESTDIR}\${CMAKE_INSTALL_PREFIX}/${CMAKE_INSTALL_BINDIR}\")
+            file(CREATE_LINK ../${QUIL_PROGRAM_DIR}/${program}
+                 \"\$ENV{DESTDIR}\${CMAKE_INSTALL_PREFIX}/${CMAKE_INSTALL_BINDIR}/${program}\" SYMBOLIC)")
+    endif()
+endforeach()
+
+if(TARGET Quilmain)
+    install(FILES ${CMAKE_SOURCE_DIR}/app/shell/resources/quillet.desktop
+            DESTINATION ${CMAKE_INSTALL_DATADIR}/applications)
+    install(DIRECTORY ${CMAKE_BINARY_DIR}/share/icons/ DESTINATION ${CMAKE_INSTALL_DATADIR}/icons)
+endif()
