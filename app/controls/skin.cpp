@@ -40,6 +40,9 @@ void ApplyProgramLook(QApplication& application) {
         "QHeaderView::section { background: #2a3039; color: #e8ebf0; border: 0;"
         "  border-right: 1px solid #3a424e; padding: 2px 4px; }"
         "QTreeView, QListView, QTableView, QTextBrowser { border: 1px solid #3a424e; }"
+        "QLineEdit, QPlainTextEdit, QTextEdit { border: 1px solid #3a424e; border-radius: 3px;"
+        "  padding: 1px 4px; background: #101317; }"
+        "QLineEdit:focus, QPlainTextEdit:focus, QTextEdit:focus { border-color: #3cc88f; }"
         "QMenu { background: #20252c; border: 1px solid #3a424e; }"
         "QMenu::item:selected { background: #3cc88f; color: #0c1a14; }"
         // Fusion draws unchecked indicators in colours that vanish on a dark window.
