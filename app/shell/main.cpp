@@ -1,6 +1,7 @@
 // Quilmain: the desktop program.
 
 #include <QApplication>
+#include <QDBusConnection>
 #include <QMessageBox>
 
 #include <QTimer>
@@ -14,6 +15,7 @@
 
 #include "app/controls/skin.h"
 #include "app/settings/output_naming.h"
+#include "app/shell/desktop/desktop_integration.h"
 #include "app/shell/main_window.h"
 #include "app/shell/qt_dialog_services.h"
 #include "app/shell/single_instance.h"
@@ -71,6 +73,8 @@ int main(int argc, char* argv[]) {
         quil::shell::MainWindow window({});
         quil::shell::QtDialogServices dialogs(&window);
         mainWindow = &window;
+        quil::shell::DesktopIntegration desktop(window, QDBusConnection::sessionBus(),
+                                                QDBusConnection::systemBus());
         instance.OnRaiseRequest([&window] { window.ShowFromTray(); });
         window.show();
         if (QCoreApplication::arguments().contains("--print-startup-time"))

@@ -458,6 +458,8 @@ void MainWindow::Record() {
     SetPreviousNext(false);
     grabbing_ = true;
     busy_ = true;
+    paused_ = false;
+    emit ActivityChanged();
 }
 
 void MainWindow::Play() {
@@ -466,6 +468,8 @@ void MainWindow::Play() {
     if (!page->Play()) return;
     SetButtons({false, false, true, true});
     grabbing_ = false;
+    paused_ = false;
+    emit ActivityChanged();
 }
 
 void MainWindow::Pause() {
@@ -478,6 +482,8 @@ void MainWindow::Pause() {
         if (!(IsSourcePage(current_) || current_ == kPlayerPage) || !page->PausePlayback()) return;
         SetButtons({false, true, false, true});
     }
+    paused_ = true;
+    emit ActivityChanged();
 }
 
 void MainWindow::Stop() {
@@ -490,19 +496,51 @@ void MainWindow::Stop() {
     // The player page never records, whatever ended there.
     SetButtons({current_ != kTagPage && current_ != kPlayerPage, true, true, true});
     SetPreviousNext(true);
-    busy_ = false;
+    EndActivity();
 }
 
 void MainWindow::Previous() {
     Page* page = Current();
     if (!page || !(IsSourcePage(current_) || current_ == kPlayerPage) || !page->Previous()) return;
     SetButtons({false, false, true, true});
+    paused_ = false;
+    emit ActivityChanged();
 }
 
 void MainWindow::Next() {
     Page* page = Current();
     if (!page || !(IsSourcePage(current_) || current_ == kPlayerPage) || !page->Next()) return;
     SetButtons({false, false, true, true});
+    paused_ = false;
+    emit ActivityChanged();
+}
+
+void MainWindow::EndActivity() {
+    const bool wasGrab = busy_ && grabbing_;
+    busy_ = false;
+    paused_ = false;
+    emit ActivityChanged();
+    if (wasGrab) emit GrabEnded(pathText_);
+}
+
+int MainWindow::ProgressMaximum() const {
+    return progress_->Maximum();
+}
+
+int MainWindow::ProgressPosition() const {
+    return progress_->GetPos();
+}
+
+bool MainWindow::SeeksHere() const {
+    // Seeking reaches these pages only; the media file page only while it plays.
+    return current_ == kLivePage || current_ == kCdPage || current_ == kPlayerPage ||
+           (current_ == kMediaPage && !grabbing_);
+}
+
+bool MainWindow::Seek(int position) {
+    if (!SeeksHere() || !Current()) return false;
+    progress_->SetPos(position);
+    return PostMessage(Current()->Handle(), MSG_SEEK, static_cast<WPARAM>(progress_->GetPos()), 0);
 }
 
 LRESULT MainWindow::OnMessage(const Message& message) {
@@ -515,6 +553,8 @@ LRESULT MainWindow::OnMessage(const Message& message) {
         case MSG_STARTED:
             SetButtons({false, false, true, true});
             busy_ = true;
+            paused_ = false;
+            emit ActivityChanged();
             return 0;
         case MSG_STOPPED:
         case MSG_STOPPED_PLAYER: {
@@ -524,7 +564,7 @@ LRESULT MainWindow::OnMessage(const Message& message) {
                  true, true, true});
             SetPreviousNext(true);
             progress_->SetPos(0);
-            busy_ = false;
+            EndActivity();
             return 0;
         }
         case MSG_LOCK_CONTROLS:
@@ -552,9 +592,7 @@ void MainWindow::OnSlider(const Message& message) {
     // A release or a key only redraws: seeking and volume follow the thumb while dragged.
     if (message.message != MSG_SLIDER_MOVED) return;
     if (message.wParam == kProgressSliderId) {
-        const bool seeks = current_ == kLivePage || current_ == kCdPage ||
-                           current_ == kPlayerPage || (current_ == kMediaPage && !grabbing_);
-        if (seeks && Current()) PostMessage(Current()->Handle(), MSG_SEEK, message.lParam, 0);
+        if (SeeksHere() && Current()) PostMessage(Current()->Handle(), MSG_SEEK, message.lParam, 0);
     } else if (message.wParam == kVolumeSliderId && masterVolume_) {
         masterVolume_->SetLevel(static_cast<long>(message.lParam));
     }
@@ -566,6 +604,10 @@ void MainWindow::SetFormatText(const QString& text) {
 }
 
 void MainWindow::SetPathText(const QString& text) {
+    if (text != pathText_) {
+        pathText_ = text;
+        emit ActivityChanged();
+    }
     pathLine_->SetText(text.isEmpty() ? QString() : "Output file path:  " + text);
 }
 

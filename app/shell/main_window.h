@@ -68,6 +68,14 @@ public:
     Page* PageAt(int index) const;
     bool IsBusy() const { return busy_; }
     bool IsGrabbing() const { return grabbing_; }
+    bool IsPaused() const { return paused_; }
+    // What the path line names (a file or a stream), without its label; empty when idle.
+    QString PathText() const { return pathText_; }
+    // The progress slider in the page's unit (seconds, or a percentage on the CD page).
+    int ProgressMaximum() const;
+    int ProgressPosition() const;
+    // Asks the current page to seek, as a drag of the progress slider would.
+    bool Seek(int position);
 
     // The transport commands, as the buttons run them.
     void Record();
@@ -98,6 +106,12 @@ public:
     void ShowAboutBox();
     void ShowOptionsDialog();
 
+signals:
+    // The activity started, paused, resumed, ended, or its path changed.
+    void ActivityChanged();
+    // A grab (not a playback) ended; `path` is what the path line last named.
+    void GrabEnded(const QString& path);
+
 protected:
     void paintEvent(QPaintEvent* event) override;
     void mousePressEvent(QMouseEvent* event) override;
@@ -121,6 +135,8 @@ private:
     void OnSlider(const Message& message);
     void SetButtons(Buttons buttons);
     void SetPreviousNext(bool enabled);
+    void EndActivity();
+    bool SeeksHere() const;
     void CheckSourceButton(int index);
     void UncheckSourceButtons();
     Page* Current() const { return PageAt(current_); }
@@ -133,6 +149,8 @@ private:
     int current_ = -1;
     bool busy_ = false;
     bool grabbing_ = false;
+    bool paused_ = false;
+    QString pathText_;
     bool shutDown_ = false;
     QString formatText_;
     QString cpuText_;
