@@ -178,9 +178,12 @@ TEST_F(UpdaterDialogTest, DownloadShowsProgressAndSpeedThenRunsTheVerifiedInstal
     auto& dialog = Open();
 
     QRegularExpression format(
-        R"(^Downloading:[ \d]{3}\d\.\dKB \(64\.0KB\)   Speed:[ \d]*\d\.\dKb/s$)");
-    ASSERT_TRUE(WaitFor([&] { return format.match(ProgressText()).hasMatch(); }))
-        << ProgressText().toStdString();
+        R"(^Downloading:[ \d]{2}\d\.\dKB \(64\.0KB\)   Speed:[ \d]{2}\d\.\dKb/s$)");
+    QStringList seen;
+    ASSERT_TRUE(WaitFor([&] {
+        if (seen.isEmpty() || seen.back() != ProgressText()) seen << ProgressText();
+        return format.match(ProgressText()).hasMatch();
+    })) << seen.join(" | ").toStdString();
     EXPECT_EQ(Bar()->maximum(), 64 * 1024);
     EXPECT_GT(Bar()->value(), 0);
     Screenshot("downloading.png");
