@@ -38,6 +38,7 @@ std::string InstallerDownload::InstallerUrl() const {
 }
 
 bool InstallerDownload::Start(HWND window) {
+    if (worker_.IsRunning()) return false;
     {
         std::lock_guard lock(mutex_);
         failure_.clear();

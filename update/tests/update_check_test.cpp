@@ -15,7 +15,7 @@ namespace {
 using namespace std::chrono_literals;
 using quil::test::HttpReply;
 
-constexpr UINT kRunUpdater = 6158;
+constexpr UINT kRunUpdater = kRunUpdaterMessage;
 
 class UpdateCheckTest : public testing::Test {
 protected:
