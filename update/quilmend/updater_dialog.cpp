@@ -38,6 +38,7 @@ UpdaterDialog::UpdaterDialog(UpdaterPlaces places, UpdaterServices& services, QW
     heading_->setWordWrap(true);
     progressText_->setObjectName("progressText");
     bar_->setObjectName("progressBar");
+    bar_->setAccessibleName("Download progress");
     bar_->setRange(0, 100);
     bar_->setValue(0);
     bar_->setTextVisible(false);

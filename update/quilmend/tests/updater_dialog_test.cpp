@@ -70,11 +70,12 @@ public:
     }
     bool OpenUrl(const QUrl& url) override {
         opened.push_back(url.toString());
-        return true;
+        return openSucceeds;
     }
 
     bool answerYes = true;
     bool startSucceeds = true;
+    bool openSucceeds = true;
     int aboutShown = 0;
     QStringList questions;
     QStringList started;
@@ -239,6 +240,10 @@ TEST_F(UpdaterDialogTest, InstallerThatDiffersFromTheSignedDigestIsRefused) {
     ASSERT_EQ(services_.opened.size(), 1);
     EXPECT_EQ(services_.opened[0].toStdString(), server_.Url("/update/Quilpack/update.ini"));
     EXPECT_TRUE(dialog.isVisible());
+    // Without a browser the address is shown, to be copied.
+    services_.openSucceeds = false;
+    QTest::mouseClick(Manual(), Qt::LeftButton);
+    EXPECT_EQ(ProgressText().toStdString(), server_.Url("/update/Quilpack/update.ini"));
 
     QTest::mouseClick(Cancel(), Qt::LeftButton);
     EXPECT_TRUE(services_.started.isEmpty());
