@@ -8,8 +8,7 @@
 #include <QVBoxLayout>
 #include <limits>
 
-#include "update/quilmend/message_bridge.h"
-#include "update/quilmend/updater_services.h"
+#include "app/shell/qt_window_target.h"
 #include "update/quilmend/updater_strings.h"
 #include "update/update_info.h"
 
@@ -23,16 +22,17 @@ QString Q(std::string_view text) {
 
 }  // namespace
 
-UpdaterDialog::UpdaterDialog(UpdaterPlaces places, UpdaterServices& services, QWidget* parent)
+UpdaterDialog::UpdaterDialog(UpdaterPlaces places, const shell::Services& services, QWidget* parent)
     : QDialog(parent),
       places_(std::move(places)),
-      services_(services),
+      services_(services.WithDefaults()),
       heading_(new QLabel(Q(text::kHeading), this)),
       progressText_(new QLabel(this)),
       bar_(new QProgressBar(this)),
       manual_(new QPushButton(Q(text::kDownloadManually), this)),
       cancel_(new QPushButton(Q(text::kCancel), this)),
-      bridge_(new MessageBridge([this](const Message& message) { OnMessage(message); }, this)) {
+      messages_(new shell::QtWindowTarget(
+          this, [this](const Message& message) { return OnMessage(message); })) {
     setWindowTitle(Q(text::kCaption));
     heading_->setObjectName("heading");
     heading_->setWordWrap(true);
@@ -59,7 +59,10 @@ UpdaterDialog::UpdaterDialog(UpdaterPlaces places, UpdaterServices& services, QW
 
     // Stands in for the entry of the window's system menu, which a Qt program cannot reach.
     auto* about = new QAction(Q(text::kAbout), this);
-    connect(about, &QAction::triggered, this, [this] { services_.ShowAbout(this); });
+    connect(about, &QAction::triggered, this, [this] {
+        services_.messages->Show(this, Q(text::kProgramName) + "\n" + Q(text::kVersion),
+                                 Q(text::kProgramName), QMessageBox::Ok, QMessageBox::Information);
+    });
     addAction(about);
     setContextMenuPolicy(Qt::ActionsContextMenu);
 
@@ -68,7 +71,7 @@ UpdaterDialog::UpdaterDialog(UpdaterPlaces places, UpdaterServices& services, QW
 
     download_ = std::make_unique<update::InstallerDownload>(update::InstallerSource{
         places_.server, places_.programFolder / update::kPublicKeyName, places_.updateFolder});
-    if (!download_->Start(bridge_->handle())) {
+    if (!download_->Start(messages_->handle())) {
         ShowFailed("Cannot start the download");
         return;
     }
@@ -81,7 +84,7 @@ UpdaterDialog::~UpdaterDialog() {
     download_.reset();
 }
 
-void UpdaterDialog::OnMessage(const Message& message) {
+LRESULT UpdaterDialog::OnMessage(const Message& message) {
     switch (message.message) {
         case update::kDownloadProgressMessage:
             OnProgress(message.wParam, message.lParam);
@@ -92,6 +95,7 @@ void UpdaterDialog::OnMessage(const Message& message) {
         default:
             break;  // status notifications tell the user nothing the progress text does not
     }
+    return 0;
 }
 
 void UpdaterDialog::OnProgress(WPARAM received, LPARAM total) {
@@ -132,7 +136,10 @@ void UpdaterDialog::ShowFailed(const QString& reason) {
 
 void UpdaterDialog::reject() {
     if (busy_) {
-        if (!services_.AskYesNo(this, Q(text::kCaption), Q(text::kQuitWhileBusy))) return;
+        if (services_.messages->Ask(this, Q(text::kQuitWhileBusy), Q(text::kCaption)) !=
+            QMessageBox::Yes) {
+            return;
+        }
         download_->CancelAndJoin();
         download_->RemoveFiles();
         busy_ = false;
@@ -147,7 +154,7 @@ void UpdaterDialog::reject() {
             return;
         }
         // Whether it started changes nothing: the updater's work ends here either way.
-        services_.StartProgram(QString::fromStdString(download_->TargetPath().string()), {});
+        services_.launcher->Start(QString::fromStdString(download_->TargetPath().string()), {});
     }
     QDialog::reject();
 }
@@ -159,7 +166,7 @@ QString UpdaterDialog::UpdateInfoUrl() const {
 void UpdaterDialog::DownloadManually() {
     if (places_.server.empty()) return;
     // Without a browser the user can still copy the address.
-    if (!services_.OpenUrl(QUrl(UpdateInfoUrl()))) {
+    if (!services_.desktop->Open(QUrl(UpdateInfoUrl()))) {
         progressText_->setTextInteractionFlags(Qt::TextSelectableByMouse);
         progressText_->setText(UpdateInfoUrl());
     }

@@ -10,16 +10,18 @@
 #include <memory>
 #include <string>
 
+#include "app/shell/services.h"
 #include "update/installer_download.h"
 
 class QLabel;
 class QProgressBar;
 class QPushButton;
 
-namespace quil::updater {
+namespace quil::shell {
+class QtWindowTarget;
+}
 
-class MessageBridge;
-class UpdaterServices;
+namespace quil::updater {
 
 struct UpdaterPlaces {
     std::string server;                   // the update server's base address
@@ -31,7 +33,9 @@ class UpdaterDialog final : public QDialog {
     Q_OBJECT
 
 public:
-    UpdaterDialog(UpdaterPlaces places, UpdaterServices& services, QWidget* parent = nullptr);
+    // Uses the message boxes, the program launcher and the desktop of services; unset ones
+    // are the desktop's own.
+    UpdaterDialog(UpdaterPlaces places, const shell::Services& services, QWidget* parent = nullptr);
     ~UpdaterDialog() override;
 
     bool IsBusy() const { return busy_; }
@@ -41,7 +45,7 @@ public:
     void reject() override;
 
 private:
-    void OnMessage(const Message& message);
+    LRESULT OnMessage(const Message& message);
     void OnProgress(WPARAM received, LPARAM total);
     void OnComplete(bool succeeded);
     void ShowFailed(const QString& reason);
@@ -49,13 +53,13 @@ private:
     QString UpdateInfoUrl() const;
 
     UpdaterPlaces places_;
-    UpdaterServices& services_;
+    shell::Services services_;
     QLabel* heading_;
     QLabel* progressText_;
     QProgressBar* bar_;
     QPushButton* manual_;
     QPushButton* cancel_;
-    MessageBridge* bridge_;
+    shell::QtWindowTarget* messages_;
     bool busy_ = false;
     bool rangeSet_ = false;
     bool runOnClose_ = false;

@@ -16,8 +16,8 @@
 #include <string>
 #include <vector>
 
+#include "app/shell/testing/test_services.h"
 #include "update/quilmend/updater_dialog.h"
-#include "update/quilmend/updater_services.h"
 #include "update/tests/update_fixture.h"
 
 namespace quil::updater {
@@ -54,32 +54,10 @@ QtEnvironment* Environment() {
     return environment;
 }
 
-// Answers the dialog's questions as the test says and records what it was asked to do.
-class TestServices final : public UpdaterServices {
+// A desktop without a web browser.
+class NoBrowser final : public shell::Desktop {
 public:
-    bool AskYesNo(QWidget*, const QString& title, const QString& text) override {
-        questions.push_back(text);
-        EXPECT_EQ(title, "Quillet LiveUpdate");
-        return answerYes;
-    }
-    void ShowAbout(QWidget*) override { ++aboutShown; }
-    bool StartProgram(const QString& path, const QStringList& arguments) override {
-        started.push_back(path);
-        EXPECT_TRUE(arguments.isEmpty());
-        return startSucceeds;
-    }
-    bool OpenUrl(const QUrl& url) override {
-        opened.push_back(url.toString());
-        return openSucceeds;
-    }
-
-    bool answerYes = true;
-    bool startSucceeds = true;
-    bool openSucceeds = true;
-    int aboutShown = 0;
-    QStringList questions;
-    QStringList started;
-    QStringList opened;
+    bool Open(const QUrl&) override { return false; }
 };
 
 fs::path ScreenshotFolder() {
@@ -110,7 +88,7 @@ protected:
         if (server.empty()) server = server_.Url("");
         dialog_ = std::make_unique<UpdaterDialog>(
             UpdaterPlaces{server, installation_.programFolder, installation_.dataFolder / "Update"},
-            services_);
+            services_.Set());
         dialog_->show();
         return *dialog_;
     }
@@ -133,6 +111,15 @@ protected:
     QProgressBar* Bar() { return dialog_->findChild<QProgressBar*>("progressBar"); }
     QPushButton* Cancel() { return dialog_->findChild<QPushButton*>("cancel"); }
     QPushButton* Manual() { return dialog_->findChild<QPushButton*>("downloadManually"); }
+    QStringList Questions() const { return services_.messages.Texts(); }
+    QStringList Started() const {
+        QStringList programs;
+        for (const auto& start : services_.launcher.started) {
+            EXPECT_TRUE(start.arguments.isEmpty());
+            programs << start.program;
+        }
+        return programs;
+    }
     fs::path Target() const { return installation_.dataFolder / "Update" / "Quilpack.exe"; }
     fs::path Part() const { return fs::path(Target().string() + ".part"); }
 
@@ -146,7 +133,7 @@ protected:
     ReleaseKey key_;
     Installation installation_{testing::UnitTest::GetInstance()->current_test_info()->name()};
     quil::test::HttpServer server_;
-    TestServices services_;
+    shell::testing::TestServices services_;
     std::unique_ptr<UpdaterDialog> dialog_;
 };
 
@@ -166,7 +153,8 @@ TEST_F(UpdaterDialogTest, StartsConnectingWithEverythingInPlace) {
     ASSERT_EQ(dialog.actions().size(), 1);
     EXPECT_EQ(dialog.actions()[0]->text(), "&About Quilmend...");
     dialog.actions()[0]->trigger();
-    EXPECT_EQ(services_.aboutShown, 1);
+    ASSERT_EQ(services_.messages.shown.size(), 1u);
+    EXPECT_EQ(services_.messages.shown[0].text, "Quilmend\nVersion 1.0");
 }
 
 TEST_F(UpdaterDialogTest, DownloadShowsProgressAndSpeedThenRunsTheVerifiedInstaller) {
@@ -203,9 +191,9 @@ TEST_F(UpdaterDialogTest, DownloadShowsProgressAndSpeedThenRunsTheVerifiedInstal
     EXPECT_FALSE(fs::exists(installation_.dataFolder / "Update" / "Quilmend.ini"));
 
     QTest::mouseClick(Cancel(), Qt::LeftButton);
-    EXPECT_TRUE(services_.questions.isEmpty());
-    ASSERT_EQ(services_.started.size(), 1);
-    EXPECT_EQ(services_.started[0].toStdString(), Target().string());
+    EXPECT_TRUE(Questions().isEmpty());
+    ASSERT_EQ(Started().size(), 1);
+    EXPECT_EQ(Started()[0].toStdString(), Target().string());
     EXPECT_FALSE(dialog.isVisible());
     EXPECT_EQ(dialog.result(), QDialog::Rejected);
 }
@@ -237,16 +225,36 @@ TEST_F(UpdaterDialogTest, InstallerThatDiffersFromTheSignedDigestIsRefused) {
     Screenshot("failed.png");
 
     QTest::mouseClick(Manual(), Qt::LeftButton);
-    ASSERT_EQ(services_.opened.size(), 1);
-    EXPECT_EQ(services_.opened[0].toStdString(), server_.Url("/update/Quilpack/update.ini"));
+    ASSERT_EQ(services_.desktop.opened.size(), 1u);
+    EXPECT_EQ(services_.desktop.opened[0].toString().toStdString(),
+              server_.Url("/update/Quilpack/update.ini"));
     EXPECT_TRUE(dialog.isVisible());
-    // Without a browser the address is shown, to be copied.
-    services_.openSucceeds = false;
+    EXPECT_EQ(ProgressText(), "");
+}
+
+TEST_F(UpdaterDialogTest, DownloadManuallyWithoutABrowserShowsTheAddress) {
+    Publish("a tampered installer", "the published installer");
+    NoBrowser noBrowser;
+    auto services = services_.Set();
+    services.desktop = &noBrowser;
+    dialog_ =
+        std::make_unique<UpdaterDialog>(UpdaterPlaces{server_.Url(""), installation_.programFolder,
+                                                      installation_.dataFolder / "Update"},
+                                        services);
+    dialog_->show();
+    ASSERT_TRUE(WaitForEnd());
     QTest::mouseClick(Manual(), Qt::LeftButton);
     EXPECT_EQ(ProgressText().toStdString(), server_.Url("/update/Quilpack/update.ini"));
+    EXPECT_TRUE(dialog_->isVisible());
+}
 
+TEST_F(UpdaterDialogTest, CancelAfterAFailureClosesWithoutRunning) {
+    Publish("a tampered installer", "the published installer");
+    auto& dialog = Open();
+    ASSERT_TRUE(WaitForEnd());
     QTest::mouseClick(Cancel(), Qt::LeftButton);
-    EXPECT_TRUE(services_.started.isEmpty());
+    EXPECT_TRUE(Questions().isEmpty());
+    EXPECT_TRUE(Started().isEmpty());
     EXPECT_FALSE(dialog.isVisible());
 }
 
@@ -258,7 +266,7 @@ TEST_F(UpdaterDialogTest, InstallerChangedAfterTheDownloadIsNotRun) {
     ASSERT_EQ(Cancel()->text(), "Run");
     quil::update::test::WriteFile(Target(), "replaced meanwhile");
     QTest::mouseClick(Cancel(), Qt::LeftButton);
-    EXPECT_TRUE(services_.started.isEmpty());
+    EXPECT_TRUE(Started().isEmpty());
     EXPECT_TRUE(dialog.isVisible());
     EXPECT_TRUE(Heading().startsWith("Update failed: The downloaded installer is not the "));
     EXPECT_EQ(Cancel()->text(), "Cancel");
@@ -328,7 +336,7 @@ TEST_F(UpdaterDialogTest, UnreachableServerOrNoServerFails) {
     dialog_.reset();
     dialog_ = std::make_unique<UpdaterDialog>(
         UpdaterPlaces{"", installation_.programFolder, installation_.dataFolder / "Update"},
-        services_);
+        services_.Set());
     dialog_->show();
     ASSERT_TRUE(WaitForEnd());
     EXPECT_EQ(Heading(), "Update failed: No update server is set");
@@ -345,20 +353,23 @@ TEST_F(UpdaterDialogTest, QuitDuringTheDownloadAsksAndWithYesLeavesNoFiles) {
     ASSERT_TRUE(WaitFor([&] { return ProgressText().startsWith("Downloading:"); }));
     ASSERT_TRUE(fs::exists(Part()));
 
-    services_.answerYes = false;
+    services_.messages.answers = {QMessageBox::No, QMessageBox::Yes};
     QTest::mouseClick(Cancel(), Qt::LeftButton);
-    ASSERT_EQ(services_.questions.size(), 1);
-    EXPECT_EQ(services_.questions[0], "Update is not finished. Are you sure to quit?");
+    ASSERT_EQ(Questions().size(), 1);
+    EXPECT_EQ(Questions()[0], "Update is not finished. Are you sure to quit?");
+    const auto& question = services_.messages.shown[0];
+    EXPECT_EQ(question.caption, "Quillet LiveUpdate");
+    EXPECT_EQ(question.buttons, QMessageBox::Yes | QMessageBox::No);
+    EXPECT_EQ(question.icon, QMessageBox::Question);
     EXPECT_TRUE(dialog.isVisible());
     EXPECT_TRUE(dialog.IsBusy());
 
-    services_.answerYes = true;
     dialog.close();
-    EXPECT_EQ(services_.questions.size(), 2);
+    EXPECT_EQ(Questions().size(), 2);
     EXPECT_FALSE(dialog.isVisible());
     EXPECT_FALSE(fs::exists(Target()));
     EXPECT_FALSE(fs::exists(Part()));
-    EXPECT_TRUE(services_.started.isEmpty());
+    EXPECT_TRUE(Started().isEmpty());
     // What the worker posted before it ended reaches no one.
     QApplication::processEvents();
 }
@@ -366,11 +377,11 @@ TEST_F(UpdaterDialogTest, QuitDuringTheDownloadAsksAndWithYesLeavesNoFiles) {
 TEST_F(UpdaterDialogTest, RunThatCannotStartStillCloses) {
     std::string installer = "the published installer";
     Publish(installer, installer);
-    services_.startSucceeds = false;
+    services_.launcher.succeed = false;
     auto& dialog = Open();
     ASSERT_TRUE(WaitForEnd());
     QTest::mouseClick(Cancel(), Qt::LeftButton);
-    EXPECT_EQ(services_.started.size(), 1);
+    EXPECT_EQ(Started().size(), 1);
     EXPECT_FALSE(dialog.isVisible());
 }
 
