@@ -18,11 +18,8 @@ namespace quil::update {
 
 // Posted to the notify window by the fetcher while it works; nobody needs to act on it.
 constexpr UINT kCheckStatusMessage = 6156;
-// What the main window needs around the check: the finding it is sent, the timer that repeats
-// the check, and the updater it starts (next to the program) with its command line.
-constexpr UINT kRunUpdaterMessage = 6158;
-constexpr int kUpdateCheckTimer = 3132;
-constexpr int kUpdateCheckPeriodMs = 600000;
+// The updater the main window starts from the program folder on a finding, with its command
+// line.
 inline constexpr std::string_view kUpdaterName = "Quilmend";
 inline constexpr std::string_view kUpdaterArguments = "-a";
 

@@ -15,7 +15,7 @@ namespace {
 using namespace std::chrono_literals;
 using quil::test::HttpReply;
 
-constexpr UINT kRunUpdater = kRunUpdaterMessage;
+constexpr UINT kRunUpdater = 6158;
 
 class UpdateCheckTest : public testing::Test {
 protected:
