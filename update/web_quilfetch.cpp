@@ -51,6 +51,10 @@ public:
     double GetSpeed() override { return speed_; }
     DWORD GetStatusCode() override { return statusCode_; }
     DWORD GetRawHeaders(char* buffer, DWORD capacity) override;
+    BOOL SetSizeLimit(LONGLONG maxBytes) override {
+        sizeLimit_ = maxBytes > 0 ? maxBytes : 0;
+        return 1;
+    }
 
 private:
     class Job;
@@ -68,6 +72,7 @@ private:
     std::atomic<UINT> progressMessage_{0};
     std::atomic<HWND> progressWindow_{nullptr};
     std::atomic<DWORD> statusCode_{0};
+    std::atomic<LONGLONG> sizeLimit_{0};
     std::mutex headersMutex_;
     std::string rawHeaders_;
 };
@@ -83,6 +88,12 @@ public:
             failure_ = response.Header("Content-Length")
                            ? "The server's answer has an invalid content length"
                            : "The server's answer has no content length";
+            return false;
+        }
+        LONGLONG limit = fetcher_.sizeLimit_;
+        if (limit > 0 && *length > limit) {
+            failure_ = "The file on the server is larger than the " + std::to_string(limit) +
+                       " bytes expected (" + std::to_string(*length) + " bytes)";
             return false;
         }
         total_ = *length;

@@ -42,6 +42,9 @@ public:
     // Copies the raw response headers of that download (bounded, always terminated); returns
     // their full length.
     virtual DWORD GetRawHeaders(char* buffer, DWORD capacity) = 0;
+    // Downloads announcing more than maxBytes fail before anything is written; 0 takes any
+    // length.
+    virtual BOOL SetSizeLimit(LONGLONG maxBytes) = 0;
 
 protected:
     ~WebQuilfetch() = default;

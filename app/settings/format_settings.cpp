@@ -98,6 +98,10 @@ OutputNamingRule LoadNamingRule() {
     return rule;
 }
 
+std::string LoadUpdateServer() {
+    return SettingsKey::ForLoad().ReadString(value::kUpdateServer, "");
+}
+
 void SaveOutputFormat(int32_t format) {
     auto key = SettingsKey::ForSave();
     key.WriteNumber(value::kOutputFormat, format);
@@ -144,6 +148,11 @@ void SaveNamingRule(const OutputNamingRule& rule) {
     key.WriteString(value::kPrefixString, rule.prefix);
     key.WriteString(value::kSuffixString, rule.suffix);
     key.WriteNumber(value::kAddDate, rule.addDate ? 1 : 0);
+}
+
+void SaveUpdateServer(std::string_view server) {
+    auto key = SettingsKey::ForSave();
+    key.WriteString(value::kUpdateServer, server);
 }
 
 }  // namespace quil::settings

@@ -35,6 +35,8 @@ inline constexpr std::string_view kMp3Copyright = "Mp3 CopyRight";
 inline constexpr std::string_view kMp3Crc = "Mp3 CRC Check";
 inline constexpr std::string_view kMp3Original = "Mp3 Original Bit Set";
 inline constexpr std::string_view kMp3Private = "Mp3 Private Bit Set";
+// The update server's base address ("http://host[:port]"); empty means no update checks.
+inline constexpr std::string_view kUpdateServer = "Update server";
 }  // namespace value
 
 namespace fallback {
@@ -104,6 +106,7 @@ WmaSettings LoadStoredWmaSettings();
 // With no version or no profile stored: version 7 and the last profile of its list.
 WmaSettings LoadWmaSettings(const WmaProfileCatalogue& catalogue);
 OutputNamingRule LoadNamingRule();
+std::string LoadUpdateServer();
 
 void SaveOutputFormat(int32_t format);
 void SaveEndOption(int32_t option);
@@ -112,5 +115,6 @@ void SaveMp3Settings(const Mp3Settings& settings);
 void SaveOggSettings(const OggSettings& settings);
 void SaveWmaSettings(const WmaSettings& settings);
 void SaveNamingRule(const OutputNamingRule& rule);
+void SaveUpdateServer(std::string_view server);
 
 }  // namespace quil::settings

@@ -219,6 +219,23 @@ TEST_F(WebQuilfetchTest, AnswerWithoutUsableLengthFailsAndCreatesNoFile) {
     EXPECT_EQ(StatusText(), "The server's answer has an invalid content length");
 }
 
+TEST_F(WebQuilfetchTest, AnswerLargerThanTheLimitFailsBeforeAnythingIsWritten) {
+    server_.Handle("/big", quil::test::HttpReply(200, PatternBytes(5000)));
+    ASSERT_TRUE(Open());
+    fetcher_->SetSizeLimit(4999);
+    EXPECT_FALSE(Download("/big"));
+    EXPECT_FALSE(fs::exists(local_));
+    EXPECT_FALSE(fs::exists(Part()));
+    EXPECT_EQ(StatusText(),
+              "The file on the server is larger than the 4999 bytes expected (5000 bytes)");
+
+    fetcher_->SetSizeLimit(5000);
+    EXPECT_TRUE(Download("/big"));
+    EXPECT_EQ(Slurp(local_).size(), 5000u);
+    fetcher_->SetSizeLimit(0);
+    EXPECT_TRUE(Download("/big"));
+}
+
 TEST_F(WebQuilfetchTest, ConnectionDropMidBodyRemovesThePartAndKeepsTheEarlierFile) {
     std::string body = PatternBytes(100000);
     server_.Handle("/old", quil::test::HttpReply(200, "earlier release"));

@@ -31,6 +31,13 @@ TEST_F(StoredValues, MissingKeyGivesEveryDefaultAndCreatesTheKey) {
     EXPECT_EQ(stored.version, -1);
     EXPECT_EQ(stored.profile, "");
     EXPECT_EQ(LoadNamingRule(), (OutputNamingRule{"", "", "", false}));
+    EXPECT_EQ(LoadUpdateServer(), "");
+}
+
+TEST_F(StoredValues, UpdateServerIsATextUnderItsOwnName) {
+    SaveUpdateServer("http://updates.example:8080/");
+    EXPECT_EQ(LoadUpdateServer(), "http://updates.example:8080/");
+    EXPECT_EQ(RawKey().ReadString("Update server"), "http://updates.example:8080/");
 }
 
 TEST_F(StoredValues, EverySaverRoundTripsUnderItsOwnNames) {
