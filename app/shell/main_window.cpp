@@ -28,6 +28,7 @@
 #include "app/shell/startup.h"
 #include "app/shell/string_table.h"
 #include "app/shell/tray_icon.h"
+#include "update/update_check.h"
 
 namespace quil::shell {
 
@@ -122,6 +123,8 @@ MainWindow::MainWindow(Options options, QWidget* parent)
     if (splash) splash->close();
 
     cpuMeter_ = std::make_unique<CpuMeter>();
+    updateCheck_ = std::make_unique<update::UpdateCheck>();
+    StartUpdateCheck();
     updateTimer_.start(kUpdatePeriodMs, Qt::CoarseTimer, this);
     // The scheduler must see every second: a coarse timer could skip one.
     schedulerTimer_.start(kSchedulerPeriodMs, Qt::PreciseTimer, this);
@@ -141,6 +144,8 @@ void MainWindow::Shutdown() {
     cpuTimer_.stop();
     if (cpuMeter_) cpuMeter_->Stop();
     updateTimer_.stop();
+    // Cancelled and joined, never killed: nothing is posted after this.
+    if (updateCheck_) updateCheck_->Stop();
     schedulerTick_ = nullptr;
     // Pages go first: their grabbers may still post to this window.
     for (auto& [index, page] : pages_) delete page;
@@ -573,8 +578,13 @@ LRESULT MainWindow::OnMessage(const Message& message) {
             volume_->Enable(false);
             progress_->Enable(false);
             return 0;
+        case MSG_UPDATE_FOUND:
+            OfferUpdate();
+            return 0;
         case MSG_RUN_UPDATER:
-            if (services_.launcher->Start(programFolder_ + "/Quilmend", {"-a"}))
+            if (services_.launcher->Start(
+                    programFolder_ + "/" + QString::fromUtf8(update::kUpdaterName),
+                    {QString::fromUtf8(update::kUpdaterArguments)}))
                 close();
             else
                 services_.messages->ShowString(this, 57348);
@@ -596,6 +606,24 @@ void MainWindow::OnSlider(const Message& message) {
     } else if (message.wParam == kVolumeSliderId && masterVolume_) {
         masterVolume_->SetLevel(static_cast<long>(message.lParam));
     }
+}
+
+void MainWindow::StartUpdateCheck() {
+    // No server set: no check runs. A check still running is left to finish.
+    const std::string server = settings::LoadUpdateServer();
+    if (server.empty() || !updateCheck_) return;
+    updateCheck_->Start(server, programFolder_.toStdString(), target_->handle(), MSG_UPDATE_FOUND);
+}
+
+void MainWindow::OfferUpdate() {
+    // The ten-minute timer may find the same release while the question is still open.
+    if (askingForUpdate_) return;
+    askingForUpdate_ = true;
+    const auto answer =
+        services_.messages->Show(this, LoadString(57347), LoadString(57344),
+                                 QMessageBox::Yes | QMessageBox::No, QMessageBox::Question);
+    askingForUpdate_ = false;
+    if (answer == QMessageBox::Yes) PostMessage(target_->handle(), MSG_RUN_UPDATER, 0, 0);
 }
 
 void MainWindow::SetFormatText(const QString& text) {
@@ -639,7 +667,7 @@ void MainWindow::timerEvent(QTimerEvent* event) {
     } else if (event->timerId() == schedulerTimer_.timerId()) {
         if (schedulerTick_) schedulerTick_();
     } else if (event->timerId() == updateTimer_.timerId()) {
-        // The update check starts again here once it exists.
+        StartUpdateCheck();
     } else {
         QWidget::timerEvent(event);
     }

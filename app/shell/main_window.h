@@ -34,6 +34,10 @@ namespace quil::mixer {
 class MasterVolume;
 }
 
+namespace quil::update {
+class UpdateCheck;
+}
+
 namespace quil::shell {
 
 class TrayIcon;
@@ -130,6 +134,8 @@ private:
     void BuildMenus();
     void CreatePages(const Options& options);
     void SetUpVolume();
+    void StartUpdateCheck();
+    void OfferUpdate();
     void Shutdown();
     LRESULT OnMessage(const Message& message);
     void OnSlider(const Message& message);
@@ -172,6 +178,8 @@ private:
     std::unique_ptr<TrayIcon> tray_;
     std::unique_ptr<CpuMeter> cpuMeter_;
     std::function<void()> schedulerTick_;
+    std::unique_ptr<update::UpdateCheck> updateCheck_;
+    bool askingForUpdate_ = false;
 
     QBasicTimer cpuTimer_;
     QBasicTimer schedulerTimer_;

@@ -17,6 +17,8 @@ constexpr UINT MSG_LOCK_CONTROLS = 5154;
 constexpr UINT MSG_SEEK = 5149;
 // Update check to main window.
 constexpr UINT MSG_RUN_UPDATER = 6158;
+// The update check's worker found a newer release; the main window asks the user.
+constexpr UINT MSG_UPDATE_FOUND = 6159;
 constexpr UINT MSG_TRAY = 2142;
 // Skinned slider to its parent: wParam control id, lParam position.
 constexpr UINT MSG_SLIDER_MOVED = 10449;

@@ -300,6 +300,23 @@ TEST_F(MainWindowTest, UpdaterMessageStartsQuilmendOrSaysItFailed) {
     EXPECT_FALSE(window->isVisible());
 }
 
+TEST_F(MainWindowTest, AFoundUpdateIsOfferedOnTheWindowsOwnThread) {
+    services.messages.answers.push_back(QMessageBox::No);
+    Post(MSG_UPDATE_FOUND);
+    ASSERT_EQ(services.messages.shown.size(), 1u);
+    EXPECT_EQ(services.messages.shown[0].text, LoadString(57347));
+    EXPECT_EQ(services.messages.shown[0].icon, QMessageBox::Question);
+    QCoreApplication::sendPostedEvents();
+    EXPECT_TRUE(services.launcher.started.empty());
+    EXPECT_TRUE(window->isVisible());
+
+    services.messages.answers.push_back(QMessageBox::Yes);
+    Post(MSG_UPDATE_FOUND);
+    ASSERT_TRUE(WaitFor([&] { return !services.launcher.started.empty(); }));
+    EXPECT_EQ(services.launcher.started[0].arguments, QStringList{"-a"});
+    EXPECT_FALSE(window->isVisible()) << "the window closes for the updater";
+}
+
 TEST_F(MainWindowTest, WithoutANotificationAreaMinimiseKeepsTheWindowReachable) {
     window->MinimiseToTray();
     EXPECT_TRUE(window->isVisible() || window->isMinimized());
