@@ -13,6 +13,8 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <fstream>
+
 #include "app/controls/bitmap_slider.h"
 #include "app/settings/format_settings.h"
 #include "app/shell/cpu_meter.h"
@@ -24,6 +26,7 @@
 #include "app/shell/testing/test_page_host.h"
 #include "app/shell/testing/test_services.h"
 #include "app/shell/tests/fake_page.h"
+#include "platform/registry/registry.h"
 
 namespace quil::shell {
 namespace {
@@ -243,6 +246,19 @@ TEST_F(MainWindowTest, FormatButtonsGiveTheOutputFormatAndStartFromTheStoredOne)
     window.reset();
     SetUp();
     EXPECT_EQ(window->CurrentOutputFormat(), 0);
+}
+
+TEST_F(MainWindowTest, ADamagedSettingsStoreStartsWithDefaults) {
+    window.reset();
+    for (auto root : {registry::Root::LocalMachine, registry::Root::ClassesRoot}) {
+        std::ofstream store(registry::StorePath(root), std::ios::binary | std::ios::trunc);
+        store << "\x01\x02 not a store [[[\n\xff\xfe=== broken";
+    }
+    SetUp();
+    EXPECT_EQ(window->CurrentOutputFormat(), 0);
+    EXPECT_EQ(window->CurrentPageIndex(), kLivePage);
+    Click("record");
+    EXPECT_TRUE(window->IsBusy());
 }
 
 TEST_F(MainWindowTest, FormatAndPathTexts) {
