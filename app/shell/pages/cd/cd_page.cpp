@@ -183,8 +183,8 @@ void CdPage::DriveChange() {
     currentLetter_ = -1;
     if (drives_->currentIndex() < 0) return;
     int letterNumber = drives_->currentData().toInt();
-    checkTicket_ = jobs_.Run([letterNumber] { return std::any(CheckDisc(letterNumber)); },
-                             Handle(), kDiscChecked);
+    checkTicket_ = jobs_.Run([letterNumber] { return std::any(CheckDisc(letterNumber)); }, Handle(),
+                             kDiscChecked);
 }
 
 void CdPage::DiscChecked(int ticket) {
@@ -352,8 +352,8 @@ void CdPage::GrabEvents() {
             }
         } else if (code == 3) {
             StopGrab();
-            services().messages->ShowString(
-                this, static_cast<int32_t>(param1) == kDiskFull ? 131 : 132);
+            services().messages->ShowString(this,
+                                            static_cast<int32_t>(param1) == kDiskFull ? 131 : 132);
             return;
         }
     }

@@ -88,8 +88,7 @@ QVariant TrackListModel::data(const QModelIndex& index, int role) const {
 bool TrackListModel::setData(const QModelIndex& index, const QVariant& value, int role) {
     if (role != Qt::CheckStateRole || index.column() != kTrack || index.row() >= rowCount())
         return false;
-    rows_[static_cast<size_t>(index.row())].checked =
-        value.value<Qt::CheckState>() == Qt::Checked;
+    rows_[static_cast<size_t>(index.row())].checked = value.value<Qt::CheckState>() == Qt::Checked;
     emit dataChanged(index, index, {Qt::CheckStateRole});
     emit headerDataChanged(Qt::Horizontal, kTrack, kTrack);
     return true;

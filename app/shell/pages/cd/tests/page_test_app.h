@@ -12,7 +12,13 @@
 
 #include <cstdlib>
 #include <memory>
+#include <ostream>
 #include <string>
+
+// Readable QString values in gtest's failure messages.
+inline void PrintTo(const QString& text, std::ostream* out) {
+    *out << '"' << text.toStdString() << '"';
+}
 
 namespace quil::shell::testing {
 
