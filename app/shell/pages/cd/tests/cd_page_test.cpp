@@ -25,6 +25,7 @@
 #include "app/shell/testing/test_page_host.h"
 #include "cdsource/tests/cd_test_util.h"
 #include "engine/cd/cd_audio_grabber.h"
+#include "platform/registry/registry.h"
 
 namespace quil::shell::testing {
 namespace {
@@ -279,8 +280,11 @@ TEST_F(CdPageTest, UnreadableSectorsShowInTheTooltipAndAfterTheBatch) {
 TEST_F(CdPageTest, AnEmptyOutputPathRefusesTheRip) {
     auto image = quil::test::WriteCdImage(dir_, "disc", {{true, 0, 75, 0}});
     Open({image.cue});
-    host_.outputFormat = 7;  // no such format: no extension, the chain cannot be built
+    auto parent = registry::Key::Open(registry::Root::LocalMachine, "SOFTWARE\\Corvane");
+    ASSERT_TRUE(parent);
+    ASSERT_TRUE(parent->DeleteSubKey("Quillet"));
     EXPECT_EQ(page_->StartGrab(), 0);
+    EXPECT_EQ(host_.testServices.messages.Texts(), QStringList{LoadString(130)});
     EXPECT_FALSE(page_->DoorLocked());
     EXPECT_EQ(Status(0), "Stop");
     EXPECT_TRUE(Drives()->isEnabled());
