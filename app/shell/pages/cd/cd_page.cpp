@@ -5,8 +5,6 @@
 #include <QHeaderView>
 #include <QLabel>
 #include <QPushButton>
-#include <QScrollBar>
-#include <QStyle>
 #include <QTreeView>
 #include <QVBoxLayout>
 
@@ -107,14 +105,20 @@ void CdPage::BuildControls() {
     list_->setItemDelegateForColumn(TrackListModel::kStatus,
                                     new ProgressDelegate(TrackListModel::kProgressRole, list_));
     list_->header()->setSectionsClickable(true);
-    list_->header()->setStretchLastSection(false);
     list_->header()->setDefaultAlignment(Qt::AlignCenter);
+    // Track, duration and status keep their widths; the sector columns share the rest.
+    const int widths[] = {100, 100, 120};
+    for (int column = 0; column < 3; ++column) list_->setColumnWidth(column, widths[column]);
+    list_->header()->setSectionResizeMode(TrackListModel::kStartSector, QHeaderView::Stretch);
+    list_->header()->setSectionResizeMode(TrackListModel::kEndSector, QHeaderView::Stretch);
 
     listMessage_ = new QLabel(list_->viewport());
     listMessage_->setObjectName("listMessage");
     listMessage_->setAlignment(Qt::AlignCenter);
     listMessage_->setWordWrap(true);
     listMessage_->hide();
+    auto* messageLayout = new QVBoxLayout(list_->viewport());
+    messageLayout->addWidget(listMessage_);
 
     auto* top = new QHBoxLayout;
     top->addWidget(label);
@@ -132,17 +136,6 @@ void CdPage::BuildControls() {
         if (section == TrackListModel::kTrack) model_.SetAllChecked(!model_.AllChecked());
     });
     connect(list_, &QTreeView::doubleClicked, this, &CdPage::RowDoubleClicked);
-}
-
-void CdPage::resizeEvent(QResizeEvent* event) {
-    Page::resizeEvent(event);
-    const int fixed[] = {100, 100, 120};
-    for (int column = 0; column < 3; ++column) list_->setColumnWidth(column, fixed[column]);
-    int scrollBar = list_->style()->pixelMetric(QStyle::PM_ScrollBarExtent);
-    int rest = std::max(60, (list_->viewport()->width() - scrollBar - 320) / 2);
-    list_->setColumnWidth(TrackListModel::kStartSector, rest);
-    list_->setColumnWidth(TrackListModel::kEndSector, rest);
-    listMessage_->setGeometry(list_->viewport()->rect().adjusted(8, 8, -8, -8));
 }
 
 void CdPage::CreateGrabber() {

@@ -6,8 +6,6 @@
 #include <QHeaderView>
 #include <QLabel>
 #include <QPainter>
-#include <QScrollBar>
-#include <QStyle>
 #include <QTreeView>
 #include <QVBoxLayout>
 
@@ -167,7 +165,9 @@ void LivePage::BuildControls() {
     list_->setSelectionMode(QAbstractItemView::SingleSelection);
     list_->setEditTriggers(QAbstractItemView::NoEditTriggers);
     list_->setIconSize({16, 16});
-    list_->header()->setStretchLastSection(false);
+    const int widths[] = {80, 260, 110, 120};
+    for (int column = 0; column < 4; ++column) list_->setColumnWidth(column, widths[column]);
+    list_->header()->setStretchLastSection(true);
 
     auto* top = new QHBoxLayout;
     top->addWidget(deviceLabel);
@@ -190,15 +190,6 @@ void LivePage::BuildControls() {
     connect(devices_, &QComboBox::activated, this, [this] { DeviceChange(); });
     connect(lines_, &QComboBox::activated, this, [this] { LineChange(); });
     connect(mute_, &QCheckBox::clicked, this, &LivePage::MuteClicked);
-}
-
-void LivePage::resizeEvent(QResizeEvent* event) {
-    Page::resizeEvent(event);
-    const int widths[] = {80, 260, 110, 120};
-    for (int column = 0; column < 4; ++column) list_->setColumnWidth(column, widths[column]);
-    int scrollBar = list_->style()->pixelMetric(QStyle::PM_ScrollBarExtent);
-    list_->setColumnWidth(RecordingsModel::kSize,
-                          std::max(80, list_->viewport()->width() - scrollBar - 570));
 }
 
 std::string LivePage::DeviceName() const {

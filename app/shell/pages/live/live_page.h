@@ -64,7 +64,6 @@ public:
 
 protected:
     LRESULT OnMessage(const Message& message) override;
-    void resizeEvent(QResizeEvent* event) override;
 
 private:
     void BuildControls();

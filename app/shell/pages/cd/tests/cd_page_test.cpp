@@ -409,10 +409,6 @@ TEST_F(CdPageTest, Screenshots) {
     host_.outputFormat = 1;
     ASSERT_EQ(page_->StartGrab(), 1);
     ASSERT_TRUE(WaitFor([&] { return page_->Tracks().Row(0).progress >= 5; }, 60000));
-    page_->PauseGrab();
-    // Show the bar, as it stood when paused, in the picture.
-    page_->Tracks().SetProgress(0, page_->Tracks().Row(0).progress);
-    QApplication::processEvents();
     ASSERT_TRUE(SaveScreenshot(page_.get(), "cd-ripping"));
     page_->StopGrab();
 }
