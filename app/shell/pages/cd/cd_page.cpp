@@ -190,21 +190,24 @@ void CdPage::DiscChecked(int ticket) {
         SetListMessage(LoadString(147));
         return;
     }
+    if (check.kind == sectorlink::DiscKind::AudioCd || check.kind == sectorlink::DiscKind::AudioDvd)
+        LoadTracks('A' + drives_->currentData().toInt());
+    else
+        SetListMessage(DiscKindMessage(check.kind));
+}
+
+QString DiscKindMessage(sectorlink::DiscKind kind) {
     using sectorlink::DiscKind;
-    switch (check.kind) {
+    switch (kind) {
         case DiscKind::NoDisk:
-            SetListMessage(QStringLiteral("No Disk"));
-            break;
+            return QStringLiteral("No Disk");
         case DiscKind::AudioCd:
         case DiscKind::AudioDvd:
-            LoadTracks('A' + drives_->currentData().toInt());
-            break;
+            return {};
         case DiscKind::DataDvd:
-            SetListMessage(QString::fromUtf8(kDvdMovieText));
-            break;
+            return QString::fromUtf8(kDvdMovieText);
         default:
-            SetListMessage(QString::fromUtf8(kUnsupportedText));
-            break;
+            return QString::fromUtf8(kUnsupportedText);
     }
 }
 

@@ -12,6 +12,7 @@
 #include "app/shell/page.h"
 #include "app/shell/pages/cd/background_jobs.h"
 #include "app/shell/pages/cd/track_list_model.h"
+#include "platform/sectorlink/sectorlink.h"
 
 class CDAudioGrabber;
 class QComboBox;
@@ -20,6 +21,9 @@ class QPushButton;
 class QTreeView;
 
 namespace quil::shell {
+
+// The track list's message for a disc of that kind; empty for the kinds whose tracks are listed.
+QString DiscKindMessage(sectorlink::DiscKind kind);
 
 class CdPage final : public Page {
     Q_OBJECT

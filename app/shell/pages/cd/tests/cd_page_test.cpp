@@ -119,6 +119,26 @@ TEST_F(CdPageTest, ListsDrivesThatOpenInLetterOrderAndTellsDiscKinds) {
     EXPECT_EQ(page_->StartGrab(), 0);
 }
 
+TEST(CdPageDiscKinds, EachKindHasItsListMessage) {
+    using sectorlink::DiscKind;
+    EXPECT_EQ(DiscKindMessage(DiscKind::NoDisk), "No Disk");
+    EXPECT_EQ(DiscKindMessage(DiscKind::AudioCd), "");
+    EXPECT_EQ(DiscKindMessage(DiscKind::AudioDvd), "");
+    EXPECT_EQ(DiscKindMessage(DiscKind::DataDvd),
+              "  It's a DVD movie disk, Please insert a audio CD/DVD disk. if \nyou want to rip "
+              "the audio from this disk, please select Ripper audio from DVD movie");
+    for (DiscKind kind : {DiscKind::DataCd, DiscKind::MixedCd, DiscKind::MixedDvd})
+        EXPECT_EQ(DiscKindMessage(kind), kUnsupported);
+}
+
+TEST_F(CdPageTest, AMixedModeDiscListsItsTracks) {
+    // Audio wins over data, as the drive access classifies it.
+    auto image = quil::test::WriteCdImage(dir_, "mixed", {{false, 0, 150, 0}, {true, 0, 75, 0}});
+    Open({image.cue});
+    EXPECT_TRUE(page_->ListMessage().isEmpty());
+    EXPECT_EQ(page_->Tracks().rowCount(), 2);
+}
+
 TEST_F(CdPageTest, TracksStartCheckedAndTheHeaderTogglesAll) {
     auto image = quil::test::WriteCdImage(
         dir_, "disc", {{true, 0, 75 * 61, 0}, {true, 75, 150, 0}, {true, 0, 10, 0}});
