@@ -13,7 +13,6 @@ int BackgroundJobs::Run(std::function<std::any()> job, HWND window, UINT message
     {
         std::lock_guard lock(mutex_);
         ticket = nextTicket_++;
-        ++running_;
     }
     auto finished = std::make_shared<std::atomic<bool>>(false);
     std::thread thread([this, job = std::move(job), window, message, ticket, finished] {
@@ -21,7 +20,6 @@ int BackgroundJobs::Run(std::function<std::any()> job, HWND window, UINT message
         {
             std::lock_guard lock(mutex_);
             results_[ticket] = std::move(result);
-            --running_;
         }
         // A window that is gone swallows the message; the result then waits for the destructor.
         PostMessage(window, message, static_cast<WPARAM>(ticket), 0);
@@ -38,11 +36,6 @@ std::optional<std::any> BackgroundJobs::Take(int ticket) {
     std::any result = std::move(it->second);
     results_.erase(it);
     return result;
-}
-
-bool BackgroundJobs::Pending() const {
-    std::lock_guard lock(mutex_);
-    return running_ > 0;
 }
 
 void BackgroundJobs::JoinFinished() {

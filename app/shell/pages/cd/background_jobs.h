@@ -31,8 +31,6 @@ public:
     int Run(std::function<std::any()> job, HWND window, UINT message);
     // The result of a finished job, once.
     std::optional<std::any> Take(int ticket);
-    // Jobs started and not yet taken or dropped.
-    bool Pending() const;
 
 private:
     struct Worker {
@@ -44,7 +42,6 @@ private:
     mutable std::mutex mutex_;
     std::map<int, std::any> results_;
     int nextTicket_ = 1;
-    int running_ = 0;
     std::vector<Worker> workers_;
 };
 

@@ -119,6 +119,31 @@ TEST_F(CdPageTest, ListsDrivesThatOpenInLetterOrderAndTellsDiscKinds) {
     EXPECT_EQ(page_->StartGrab(), 0);
 }
 
+TEST(BackgroundJobs, ResultsArriveByTicketOnceAndUntakenOnesAreDropped) {
+    QueueWindow window;
+    auto jobs = std::make_unique<BackgroundJobs>();
+    int first = jobs->Run([] { return std::any(1); }, window.handle(), 0x8000);
+    int second = jobs->Run([] { return std::any(std::string("two")); }, window.handle(), 0x8000);
+    EXPECT_NE(first, second);
+    std::set<WPARAM> tickets;
+    for (int i = 0; i < 2; ++i) {
+        auto message = window.Take(std::chrono::seconds(10));
+        ASSERT_TRUE(message);
+        EXPECT_EQ(message->message, 0x8000u);
+        tickets.insert(message->wParam);
+    }
+    EXPECT_EQ(tickets, (std::set<WPARAM>{WPARAM(first), WPARAM(second)}));
+    auto result = jobs->Take(second);
+    ASSERT_TRUE(result);
+    EXPECT_EQ(std::any_cast<std::string>(*result), "two");
+    EXPECT_FALSE(jobs->Take(second));
+    // A job whose window is gone, and a result never taken, end with the object.
+    auto gone = std::make_unique<QueueWindow>();
+    jobs->Run([] { return std::any(3); }, gone->handle(), 0x8000);
+    gone.reset();
+    jobs.reset();
+}
+
 TEST(CdPageDiscKinds, EachKindHasItsListMessage) {
     using sectorlink::DiscKind;
     EXPECT_EQ(DiscKindMessage(DiscKind::NoDisk), "No Disk");
