@@ -5,7 +5,6 @@
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QLabel>
-#include <QPainter>
 #include <QTreeView>
 #include <QVBoxLayout>
 
@@ -13,6 +12,7 @@
 #include <filesystem>
 
 #include "app/controls/bitmap_slider.h"
+#include "app/controls/skin.h"
 #include "app/mixer/mixer_control.h"
 #include "app/settings/grabber_handover.h"
 #include "app/settings/output_naming.h"
@@ -56,23 +56,6 @@ int PrefixMatch(const QComboBox* combo, const std::string& saved) {
     for (int i = 0; i < combo->count(); ++i)
         if (combo->itemText(i).startsWith(prefix, Qt::CaseInsensitive)) return i;
     return combo->count() > 0 ? 0 : -1;
-}
-
-// The slider's channel and thumb, drawn in the palette's colours at the screen's scale.
-QImage SliderImage(QSize size, qreal scale, const QColor& fill, const QColor& edge, bool round) {
-    QImage image(size * scale, QImage::Format_ARGB32_Premultiplied);
-    image.setDevicePixelRatio(scale);
-    image.fill(Qt::transparent);
-    QPainter painter(&image);
-    painter.setRenderHint(QPainter::Antialiasing);
-    painter.setPen(edge);
-    painter.setBrush(fill);
-    QRectF area = QRectF(QPointF(0, 0), QSizeF(size)).adjusted(0.5, 0.5, -0.5, -0.5);
-    if (round)
-        painter.drawRoundedRect(area, 3, 3);
-    else
-        painter.drawRect(area.adjusted(0, size.height() / 2.0 - 2, 0, -(size.height() / 2.0 - 2)));
-    return image;
 }
 
 }  // namespace
@@ -135,19 +118,11 @@ void LivePage::BuildControls() {
     level_->setAccessibleName(levelLabel->text());
     level_->setToolTip(levelLabel->text());
     level_->SetNotify(Handle(), kLevelSliderId);
-    const qreal scale = devicePixelRatioF();
-    const QPalette& colours = palette();
-    level_->SetChannel(SliderImage({120, 16}, scale, colours.color(QPalette::Mid),
-                                   colours.color(QPalette::Dark), false),
-                       SliderImage({120, 16}, scale, colours.color(QPalette::Highlight),
-                                   colours.color(QPalette::Dark), false),
-                       true, qRgb(0, 0, 0), 0, 0);
-    level_->SetThumb(SliderImage({10, 16}, scale, colours.color(QPalette::Button),
-                                 colours.color(QPalette::Shadow), true),
-                     SliderImage({10, 16}, scale, colours.color(QPalette::Light),
-                                 colours.color(QPalette::Shadow), true),
-                     true, qRgb(0, 0, 0), 0, 0);
-    level_->SetMargin(5, 0, 5, 0);
+    const qreal ratio = devicePixelRatioF();
+    level_->SetChannel(controls::SliderChannel({120, 12}, ratio, false),
+                       controls::SliderChannel({120, 12}, ratio, true), true);
+    level_->SetThumb(controls::SliderThumb({8, 12}, ratio, false),
+                     controls::SliderThumb({8, 12}, ratio, true), true);
     meter_ = new LevelMeter(this);
     meter_->setObjectName("meter");
     mute_ = new QCheckBox(QStringLiteral("Mute"), this);

@@ -1,7 +1,7 @@
 #pragma once
 
-// The QApplication of the page tests: offscreen unless the caller chose a platform (the
-// screenshot runs choose xcb under Xvfb), living until the end of the test run.
+// The QApplication of the page tests (offscreen unless the caller chose a platform: the
+// screenshot runs choose xcb under Xvfb) and where their screenshots go.
 
 #include <gtest/gtest.h>
 
@@ -10,8 +10,10 @@
 #include <QString>
 #include <QWidget>
 
+#include "app/controls/skin.h"
+#include "app/shell/testing/qt_application.h"
+
 #include <cstdlib>
-#include <memory>
 #include <ostream>
 #include <string>
 
@@ -22,26 +24,12 @@ inline void PrintTo(const QString& text, std::ostream* out) {
 
 namespace quil::shell::testing {
 
-class PageApplicationEnvironment : public ::testing::Environment {
-public:
-    void Ensure() {
-        if (app_) return;
-        if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
-        app_ = std::make_unique<QApplication>(argc_, argv_);
-    }
-    void TearDown() override { app_.reset(); }
-
-private:
-    int argc_ = 1;
-    char name_[16] = "page_tests";
-    char* argv_[2] = {name_, nullptr};
-    std::unique_ptr<QApplication> app_;
-};
-
+// The program's look, as Quilmain applies it, so screenshots show what users see.
 inline void EnsurePageApplication() {
-    static auto* environment = static_cast<PageApplicationEnvironment*>(
-        ::testing::AddGlobalTestEnvironment(new PageApplicationEnvironment));
-    environment->Ensure();
+    EnsureApplication();
+    static bool styled = false;
+    if (!styled) controls::ApplyProgramLook(*qApp);
+    styled = true;
 }
 
 inline QString ScreenshotFolder() {
