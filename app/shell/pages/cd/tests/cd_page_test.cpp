@@ -11,6 +11,8 @@
 #include <QTimer>
 #include <QTreeView>
 
+#include <time.h>
+
 #include <algorithm>
 #include <filesystem>
 #include <set>
@@ -33,6 +35,13 @@ namespace {
 namespace fs = std::filesystem;
 
 constexpr char kUnsupported[] = "Unsupport disk type, Please insert a audio CD/DVD disk";
+
+// Processor time of the calling thread.
+double ThreadCpuMs() {
+    timespec now{};
+    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &now);
+    return now.tv_sec * 1000.0 + now.tv_nsec / 1e6;
+}
 
 class CdPageTest : public ::testing::Test {
 protected:
@@ -412,32 +421,52 @@ TEST_F(CdPageTest, WithoutTheCdSourceTheGrabberFailsWithItsMessage) {
 // Not a speed assertion: prints how long the window went without handling events while the
 // page scanned the drives and checked the disc of an image.
 TEST_F(CdPageTest, DriveScanAndDiscCheckLeaveTheWindowResponsive) {
-    auto image =
-        quil::test::WriteCdImage(dir_, "disc", {{true, 0, 75 * 60, 0}, {true, 0, 75 * 60, 0}});
-    letters_ = quil::test::MountImages({image.cue});
+    // Four drives with a disc image each: the scan probes all, the check and the track list
+    // follow for the first, then for each of the others as the user picks it.
+    std::vector<fs::path> cues;
+    for (int i = 0; i < 4; ++i)
+        cues.push_back(quil::test::WriteCdImage(dir_, "disc" + std::to_string(i),
+                                                {{true, 0, 75 * 60, 0}, {true, 0, 75 * 60, 0}})
+                           .cue);
+    letters_ = quil::test::MountImages(cues);
+    // Wall-clock gaps between two turns of the event loop include the time a loaded machine
+    // gives other processes; the processor time the window's thread spent between two turns is
+    // the page's own share.
     QElapsedTimer clock;
     qint64 last = 0, longest = 0;
+    double lastBusy = ThreadCpuMs(), longestBusy = 0;
     QTimer ticker;
     ticker.setInterval(2);
     QObject::connect(&ticker, &QTimer::timeout, [&] {
         longest = std::max(longest, clock.elapsed() - last);
         last = clock.elapsed();
+        longestBusy = std::max(longestBusy, ThreadCpuMs() - lastBusy);
+        lastBusy = ThreadCpuMs();
     });
     ticker.start();
     clock.start();
-    QElapsedTimer construction;
-    construction.start();
     page_ = std::make_unique<CdPage>(host_);
-    qint64 constructed = construction.elapsed();
-    longest = std::max(longest, constructed);
+    longest = std::max(longest, clock.elapsed());
+    longestBusy = std::max(longestBusy, ThreadCpuMs() - lastBusy);
     last = clock.elapsed();
+    lastBusy = ThreadCpuMs();
     ASSERT_TRUE(WaitFor([&] { return !page_->Busy() && page_->Tracks().rowCount() == 2; }));
-    qint64 total = clock.elapsed();
-    std::printf("cd page: construction %lld ms, longest stall %lld ms, scan to tracks %lld ms\n",
-                static_cast<long long>(constructed), static_cast<long long>(longest),
-                static_cast<long long>(total));
+    const qint64 toTracks = clock.elapsed();
+    ASSERT_EQ(Drives()->count(), 4);
+    for (int entry = 1; entry < 4; ++entry) {
+        last = clock.elapsed();
+        lastBusy = ThreadCpuMs();
+        Choose(entry);
+        ASSERT_EQ(page_->Tracks().rowCount(), 2);
+    }
+    std::printf(
+        "cd page, 4 drives with disc images: longest work of the window's thread between "
+        "two event-loop turns %.1f ms (wall clock, with the machine's load: %lld ms), "
+        "start to first track list %lld ms\n",
+        longestBusy, static_cast<long long>(longest), static_cast<long long>(toTracks));
+    RecordProperty("longest_busy_ms", static_cast<int>(longestBusy));
     RecordProperty("longest_stall_ms", static_cast<int>(longest));
-    RecordProperty("scan_to_tracks_ms", static_cast<int>(total));
+    RecordProperty("start_to_tracks_ms", static_cast<int>(toTracks));
 }
 
 TEST_F(CdPageTest, Screenshots) {
