@@ -2,12 +2,18 @@
 
 #include "app/shell/home_page.h"
 #include "app/shell/messages.h"
+#include "app/shell/pages/cd/cd_page.h"
+#include "app/shell/pages/live/live_page.h"
 #include "app/shell/pages/tags/tag_editor_page.h"
 
 namespace quil::shell {
 
 std::unique_ptr<Page> CreatePage(int index, PageHost& host, QWidget* parent) {
     switch (index) {
+        case kLivePage:
+            return std::make_unique<LivePage>(host, parent);
+        case kCdPage:
+            return std::make_unique<CdPage>(host, parent);
         case kTagPage:
             return std::make_unique<TagEditorPage>(host, parent);
         case kHomePage:
