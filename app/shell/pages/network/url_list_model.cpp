@@ -1,6 +1,7 @@
 #include "app/shell/pages/network/url_list_model.h"
 
 #include <QApplication>
+#include <QFont>
 #include <QIcon>
 #include <QPalette>
 #include <QStyle>
@@ -44,6 +45,14 @@ QVariant UrlListModel::data(const QModelIndex& index, int role) const {
             return {};
         case Qt::ForegroundRole:
             if (row.marked) return QApplication::palette().brush(QPalette::HighlightedText);
+            return {};
+        case Qt::FontRole:
+            // Bold as well, so the open stream's row stands out from the selected one.
+            if (row.marked) {
+                QFont font = QApplication::font();
+                font.setBold(true);
+                return font;
+            }
             return {};
         default:
             return {};

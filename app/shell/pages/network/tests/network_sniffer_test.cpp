@@ -16,10 +16,12 @@
 #include "app/shell/pages/network/tests/page_test_util.h"
 #include "app/sniffer/stream_sniffer.h"
 #include "testsupport/http_server.h"
+#include "testsupport/test_support.h"
 
 namespace quil::network::test {
 namespace {
 
+using namespace std::chrono_literals;
 using shell::testing::WaitFor;
 
 // Sends `request` as it is to 127.0.0.1:port and reads the reply to its end.
@@ -100,14 +102,22 @@ TEST_F(NetworkSnifferTest, ARequestedUrlIsListedOnceAndTheStartControlsWaitForSt
               QString::fromStdString(after));
     EXPECT_GE(server.Requests().size(), 3u);
 
-    // A screenshot of the page with what it found.
-    page->AddUrl("mms://127.0.0.1/live/radio.wma");
+    // A screenshot of the page with what it found, one URL being grabbed and another selected.
+    auto bytes = quil::test::ReadFile(TaggedWma());
+    server.Handle("/show/night.wma",
+                  quil::test::HttpSlowBody({bytes.begin(), bytes.end()}, 4000, 100ms));
+    const QString grabbed = QString::fromStdString(server.Url("/show/night.wma"));
+    page->AddUrl(grabbed);
+    ASSERT_EQ(page->StartGrab(), 1);
+    ASSERT_TRUE(WaitForStatus(grabbed, "Grabbing"));
+    Select(QString::fromStdString(twice));
     page->show();
     QApplication::processEvents();
     auto folder = ScreenshotFolder();
     std::filesystem::create_directories(folder);
     auto shot = folder / "network.png";
     EXPECT_TRUE(page->grab().save(QString::fromStdString(shot.string()))) << shot;
+    EXPECT_EQ(page->StopGrab(), 1);
 
     Click("stopSnifferButton");
     EXPECT_TRUE(Button("startSnifferButton")->isEnabled());
