@@ -431,7 +431,9 @@ void NetworkPage::OnStreamOpened(WPARAM id) {
                                 QString::fromUtf8(result.author.c_str())));
     // TODO: show the player page's video window for streams with video once it exists; until
     // then such streams play their sound only.
-    if (result.haveSourceFormat) host().SetFormatText(FormatText(result.sourceFormat));
+    // A stream whose audio format the grabber did not see reports an all-zero format.
+    if (result.haveSourceFormat && result.sourceFormat.nSamplesPerSec > 0)
+        host().SetFormatText(FormatText(result.sourceFormat));
     urls_->SetStatus(url, StatusText(activity), true);
     PostToMain(shell::MSG_STARTED);
     // Events the grabber posted before it was handed over are waiting in its queue.
