@@ -2,12 +2,15 @@
 
 #include "app/shell/home_page.h"
 #include "app/shell/messages.h"
+#include "app/shell/pages/network/network_page.h"
 #include "app/shell/pages/tags/tag_editor_page.h"
 
 namespace quil::shell {
 
 std::unique_ptr<Page> CreatePage(int index, PageHost& host, QWidget* parent) {
     switch (index) {
+        case kNetworkPage:
+            return std::make_unique<network::NetworkPage>(host, parent);
         case kTagPage:
             return std::make_unique<TagEditorPage>(host, parent);
         case kHomePage:

@@ -14,36 +14,13 @@
 #include "app/settings/format_settings.h"
 #include "app/settings/output_naming.h"
 #include "app/settings/tests/wmf_profile_grabber.h"
+#include "app/shell/testing/qt_application.h"
 #include "testsupport/test_support.h"
 
 namespace quil::network::test {
 
-namespace {
-
-// The application lives to the end of the run; destroying it among the static objects at
-// exit would crash.
-class ApplicationEnvironment : public ::testing::Environment {
-public:
-    void Ensure() {
-        if (app_) return;
-        if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
-        app_ = std::make_unique<QApplication>(argc_, argv_);
-    }
-    void TearDown() override { app_.reset(); }
-
-private:
-    int argc_ = 1;
-    char name_[19] = "network_page_tests";
-    char* argv_[2] = {name_, nullptr};
-    std::unique_ptr<QApplication> app_;
-};
-
-}  // namespace
-
 void EnsureApplication() {
-    static auto* environment = static_cast<ApplicationEnvironment*>(
-        ::testing::AddGlobalTestEnvironment(new ApplicationEnvironment));
-    environment->Ensure();
+    shell::testing::EnsureApplication();
 }
 
 void NetworkPageTest::SetUp() {
