@@ -4,6 +4,7 @@
 #include "app/shell/messages.h"
 #include "app/shell/pages/cd/cd_page.h"
 #include "app/shell/pages/live/live_page.h"
+#include "app/shell/pages/network/network_page.h"
 #include "app/shell/pages/tags/tag_editor_page.h"
 
 namespace quil::shell {
@@ -14,6 +15,8 @@ std::unique_ptr<Page> CreatePage(int index, PageHost& host, QWidget* parent) {
             return std::make_unique<LivePage>(host, parent);
         case kCdPage:
             return std::make_unique<CdPage>(host, parent);
+        case kNetworkPage:
+            return std::make_unique<network::NetworkPage>(host, parent);
         case kTagPage:
             return std::make_unique<TagEditorPage>(host, parent);
         case kHomePage:
