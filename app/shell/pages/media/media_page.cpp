@@ -66,6 +66,11 @@ int MediaPage::StartGrab() {
     return GrabFile(model()->Row(0).path, 0);
 }
 
+int MediaPage::Play() {
+    if (!grabPath_.empty()) return 0;
+    return MediaListPage::Play();
+}
+
 int MediaPage::GrabFile(const std::string& path, int row) {
     int format = host().CurrentOutputFormat();
     settings::OutputPath output = settings::BuildOutputPath(format);

@@ -21,6 +21,8 @@ public:
     int StartGrab() override;
     int PauseGrab() override;
     int StopGrab() override;
+    // Fails while a grab runs: a playback never takes the grab's grabber.
+    int Play() override;
 
     const std::string& grabPath() const { return grabPath_; }
 

@@ -156,10 +156,19 @@ TEST_F(MediaPageTest, SeventyFiveSecondsPauseDeleteAndFormatLine) {
 
     ASSERT_EQ(page->PauseGrab(), 1);
     EXPECT_EQ(Cell(page->model(), 0, 2), "Grab Pause");
+    EXPECT_EQ(page->Play(), 0);
+    EXPECT_EQ(page->StopPlayback(), 0);
+    EXPECT_EQ(page->grabPath(), (sources / "long.wav").string());
     ASSERT_EQ(page->StartGrab(), 1);
     EXPECT_EQ(Cell(page->model(), 0, 2), "Grabbing");
     ASSERT_TRUE(WaitFor([&] { return Cell(page->model(), 0, 2) == "Stop"; }, 60000));
     EXPECT_EQ(Cell(page->model(), 0, 3), "00:01:15");
+    host.Collect();
+    for (const Message& posted : host.posted)
+        if (posted.message == MSG_PROGRESS) {
+            EXPECT_EQ(posted.wParam, 75u);
+            EXPECT_LE(posted.lParam, 75);
+        }
     // The walk went on to the 8 kHz file, and ended there.
     ASSERT_TRUE(WaitFor([&] { return page->grabPath().empty(); }, 60000));
     EXPECT_EQ(Cell(page->model(), 1, 3), "00:00:01");

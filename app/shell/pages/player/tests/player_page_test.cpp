@@ -285,5 +285,23 @@ TEST_F(PlayerPlaybackTest, FilesThatCannotPlayFailAndNeighboursSayWhy) {
     EXPECT_EQ(Texts().size(), 2);
 }
 
+TEST_F(PlayerPlaybackTest, ScreenshotOfThePageWithAList) {
+    ASSERT_TRUE(MakeTone(folder / "Quilmain12-00-01.mp3", 240.0, 22050, 1));
+    ASSERT_TRUE(MakeTone(folder / "Quilmain12-05-44.ogg", 3.0));
+    ASSERT_TRUE(MakeTone(folder / "Quilmain12-09-10.wav", 2.0, 8000, 1));
+    WriteBytes(folder / "Quilmain12-20-00.WMA", 1023);
+    auto page = MakePage();
+    ASSERT_EQ(page->Play(), 1);
+    PostMessage(page->Handle(), MSG_SEEK, 83, 0);
+    ASSERT_TRUE(WaitFor([&] { return Cell(page->model(), 0, 2).startsWith("Playing 00:01:2"); }));
+    page->view()->SelectRow(2);
+    page->show();
+    const char* chosen = std::getenv("QUIL_SCREENSHOT_DIR");
+    fs::path shots = chosen && *chosen ? fs::path(chosen) : fs::path(QUIL_PAGES_SCREENSHOT_DIR);
+    fs::create_directories(shots);
+    EXPECT_TRUE(page->grab().save(QString::fromStdString((shots / "player_page.png").string())));
+    EXPECT_EQ(page->StopPlayback(), 1);
+}
+
 }  // namespace
 }  // namespace quil::shell::test
