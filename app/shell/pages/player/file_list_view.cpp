@@ -17,6 +17,7 @@ namespace quil::shell {
 namespace {
 
 constexpr int kMinimumFillWidth = 40;
+constexpr double kListPointSize = 8.0;
 
 // Draws the marked row like a selected one, from the palette, without selecting it.
 class MarkDelegate final : public QStyledItemDelegate {
@@ -61,6 +62,13 @@ FileListView::FileListView(FileListModel* model, int fillOffset, QWidget* parent
     setAcceptDrops(true);
     setDropIndicatorShown(false);
     setIconSize(QSize(16, 16));
+    // The column widths are the product's, made for an 8-point list font; a larger desktop
+    // font would cut the duration texts.
+    QFont listFont = font();
+    if (listFont.pointSizeF() > kListPointSize) {
+        listFont.setPointSizeF(kListPointSize);
+        setFont(listFont);
+    }
     header()->setStretchLastSection(false);
     header()->setSectionsMovable(false);
     const auto& columns = model->columns();
