@@ -16,6 +16,7 @@
 #include "app/settings/settings_key.h"
 #include "app/shell/pages/player/file_list_model.h"
 #include "app/shell/pages/player/media_list_page.h"
+#include "app/shell/testing/qt_application.h"
 #include "app/shell/testing/test_page_host.h"
 #include "testsupport/test_support.h"
 
@@ -24,28 +25,7 @@ namespace quil::shell::test {
 using testing::TestPageHost;
 using testing::WaitFor;
 
-class PageApplication : public ::testing::Environment {
-public:
-    void Ensure() {
-        if (app_) return;
-        if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
-        app_ = std::make_unique<QApplication>(argc_, argv_);
-    }
-    void TearDown() override { app_.reset(); }
-
-private:
-    int argc_ = 1;
-    char name_[16] = "page_tests";
-    char* argv_[2] = {name_, nullptr};
-    std::unique_ptr<QApplication> app_;
-};
-
-inline void EnsureApplication() {
-    // gtest owns registered environments.
-    static auto* environment =
-        static_cast<PageApplication*>(::testing::AddGlobalTestEnvironment(new PageApplication));
-    environment->Ensure();
-}
+using testing::EnsureApplication;
 
 inline std::string Quote(const std::filesystem::path& path) {
     return "'" + path.string() + "'";
