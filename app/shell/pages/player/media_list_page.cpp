@@ -52,7 +52,7 @@ MediaListPage::MediaListPage(PageHost& host, std::vector<FileColumnSpec> columns
     buttons_->setSpacing(4);
     layout->addWidget(bar);
     view_ = new FileListView(model_, fillOffset, this);
-    view_->setAccessibleName(LoadString(121));
+    view_->setAccessibleName(tr("File list"));
     layout->addWidget(view_, 1);
 
     connect(AddButton(tr("Add file"), 191), &QToolButton::clicked, this,

@@ -64,6 +64,8 @@ void PlayerPage::Refresh() {
 void PlayerPage::ListOutputFolder(bool clear) {
     std::string folder = OutputFolder();
     if (folder.empty()) return;
+    // The main window refreshes only an idle page; a playing row is never dropped.
+    if (clear && !Idle()) return;
     if (clear) model()->Clear();
     std::vector<std::filesystem::path> files;
     std::error_code error;

@@ -237,7 +237,9 @@ TEST_F(PlayerPlaybackTest, PauseAtThirtySecondsAndResumeShowsThePositionAtOnce) 
     page->view()->SelectRow(0);
     page->DeleteFile();
     page->DeleteAll();
+    page->Refresh();
     EXPECT_EQ(page->model()->rowCount(), 1);
+    EXPECT_EQ(page->model()->Marked(), 0);
     ASSERT_EQ(page->StopPlayback(), 1);
     EXPECT_EQ(Cell(page->model(), 0, 2), "Stop (00:03:00)");
     EXPECT_EQ(page->StopPlayback(), 0);
