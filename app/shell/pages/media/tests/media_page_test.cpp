@@ -212,6 +212,7 @@ protected:
     void SetUp() override {
         if (!quil::test::HavePulse()) GTEST_SKIP() << "no private PulseAudio server";
         MediaPageTest::SetUp();
+        UsePrivateSink();
     }
 };
 

@@ -20,6 +20,7 @@ protected:
     void SetUp() override {
         if (!quil::test::HavePulse()) GTEST_SKIP() << "no private PulseAudio server";
         EnsureApplication();
+        UsePrivateSink();
         sources = quil::test::MakeTempDir("sources");
         output = quil::test::MakeTempDir("output");
         SetOutputFolder(output);

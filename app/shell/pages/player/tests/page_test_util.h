@@ -18,6 +18,7 @@
 #include "app/shell/pages/player/media_list_page.h"
 #include "app/shell/testing/qt_application.h"
 #include "app/shell/testing/test_page_host.h"
+#include "testsupport/pulse_server.h"
 #include "testsupport/test_support.h"
 
 namespace quil::shell::test {
@@ -26,6 +27,13 @@ using testing::TestPageHost;
 using testing::WaitFor;
 
 using testing::EnsureApplication;
+
+// Playback of these tests goes to a null sink of their own, once per test process, so it never
+// mixes into what other sound tests record from or watch on the default sink.
+inline void UsePrivateSink() {
+    static quil::test::NullSink sink("pages");
+    if (sink.Loaded()) setenv("PULSE_SINK", sink.name().c_str(), 1);
+}
 
 inline std::string Quote(const std::filesystem::path& path) {
     return "'" + path.string() + "'";

@@ -188,6 +188,7 @@ protected:
     void SetUp() override {
         if (!quil::test::HavePulse()) GTEST_SKIP() << "no private PulseAudio server";
         PlayerPageTest::SetUp();
+        UsePrivateSink();
     }
 };
 

@@ -132,6 +132,7 @@ protected:
     void SetUp() override {
         if (!quil::test::HavePulse()) GTEST_SKIP() << "no private PulseAudio server";
         VideoWindowTest::SetUp();
+        UsePrivateSink();
         folder = quil::test::MakeTempDir("video");
         SetOutputFolder(folder);
     }
