@@ -1,0 +1,48 @@
+#pragma once
+
+// The media file page: grabs the audio of the listed files one after another, from the first
+// row to the last, into files named by the output naming rules, and plays a chosen file.
+
+#include <string>
+
+#include "app/shell/pages/player/media_list_page.h"
+
+namespace quil::shell {
+
+constexpr int kGrabProgressTimer = 3141;
+
+class MediaPage final : public MediaListPage {
+    Q_OBJECT
+
+public:
+    explicit MediaPage(PageHost& host, QWidget* parent = nullptr);
+    ~MediaPage() override;
+
+    int StartGrab() override;
+    int PauseGrab() override;
+    int StopGrab() override;
+    // Fails while a grab runs: a playback never takes the grab's grabber.
+    int Play() override;
+
+    const std::string& grabPath() const { return grabPath_; }
+
+protected:
+    LRESULT OnMessage(const Message& message) override;
+    void ShowRunning(int row, double position) override;
+    void ShowStopped(int row) override;
+    void ShowResumed(int row) override;
+    bool InUse(const std::string& path) const override;
+    bool Idle() const override;
+    bool MayPlayOnDoubleClick() const override { return grabPath_.empty(); }
+
+private:
+    int GrabFile(const std::string& path, int row);
+    void ShowGrabbing(int row, double position);
+    void OnGrabTick();
+    void HandleGrabEvents();
+
+    std::string grabPath_;
+    QTimer grabTimer_;
+};
+
+}  // namespace quil::shell
