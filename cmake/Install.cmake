@@ -41,13 +41,15 @@ find_program(SCDOC_PROGRAM scdoc)
 find_program(GZIP_PROGRAM gzip)
 if(SCDOC_PROGRAM AND GZIP_PROGRAM)
     set(quil_man_pages)
-    foreach(page IN ITEMS Quilmain.1 quilgrab.1)
+    foreach(page IN ITEMS Quilmain.1 Quilmend.1 quilgrab.1)
         set(source ${CMAKE_SOURCE_DIR}/docs/${page}.scd)
         set(output ${CMAKE_BINARY_DIR}/share/man/man1/${page}.gz)
         add_custom_command(OUTPUT ${output}
             COMMAND ${CMAKE_COMMAND} -E make_directory ${CMAKE_BINARY_DIR}/share/man/man1
-            COMMAND sh -c "'${SCDOC_PROGRAM}' < '${source}' | '${GZIP_PROGRAM}' -9n > '${output}'"
+            COMMAND sh -c "\"$1\" < \"$2\" | \"$3\" -9n > \"$4\""
+                    sh ${SCDOC_PROGRAM} ${source} ${GZIP_PROGRAM} ${output}
             DEPENDS ${source}
+            VERBATIM
             COMMENT "Building the man page ${page}")
         list(APPEND quil_man_pages ${output})
     endforeach()
