@@ -37,5 +37,7 @@ set(CPACK_DEBIAN_PACKAGE_HOMEPAGE https://quillet.corvane.example/)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 # The libraries next to the programs belong to the package itself.
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS_PRIVATE_DIRS ${CMAKE_BINARY_DIR}/bin)
+# Links open through xdg-open; recording needs a PulseAudio-compatible server.
+set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "xdg-utils, pulseaudio | pipewire-pulse")
 set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
 include(CPack)
