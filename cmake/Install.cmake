@@ -46,8 +46,10 @@ if(SCDOC_PROGRAM AND GZIP_PROGRAM)
         set(output ${CMAKE_BINARY_DIR}/share/man/man1/${page}.gz)
         add_custom_command(OUTPUT ${output}
             COMMAND ${CMAKE_COMMAND} -E make_directory ${CMAKE_BINARY_DIR}/share/man/man1
-            COMMAND sh -c "\"$1\" < \"$2\" | \"$3\" -9n > \"$4\""
-                    sh ${SCDOC_PROGRAM} ${source} ${GZIP_PROGRAM} ${output}
+            # Two steps, so a page scdoc rejects fails the build instead of shipping empty.
+            COMMAND sh -c "\"$1\" < \"$2\" > \"$3\"" sh ${SCDOC_PROGRAM} ${source}
+                    ${CMAKE_BINARY_DIR}/share/man/man1/${page}
+            COMMAND ${GZIP_PROGRAM} -9nf ${CMAKE_BINARY_DIR}/share/man/man1/${page}
             DEPENDS ${source}
             VERBATIM
             COMMENT "Building the man page ${page}")
