@@ -1,9 +1,10 @@
 # The two ways in: `make run` and `make test`. Both install what they need first.
+# `make package` builds the Debian package into $(BUILD).
 BUILD ?= build
 ASAN_BUILD ?= build-asan
 JOBS ?= $(shell nproc)
 
-.PHONY: deps configure build run test sanitize clean bench format
+.PHONY: deps configure build run test package sanitize clean bench format
 
 deps:
 	@scripts/install-deps
@@ -19,6 +20,9 @@ run: build
 
 test: build
 	@scripts/with-pulse ctest --test-dir $(BUILD) --output-on-failure -j $(JOBS) --timeout 300
+
+package: build
+	@cd $(BUILD) && cpack -G DEB
 
 sanitize: deps
 	@cmake -S . -B $(ASAN_BUILD) -G Ninja -DCMAKE_BUILD_TYPE=Debug -DQUIL_SANITIZE=ON >/dev/null

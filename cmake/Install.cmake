@@ -35,3 +35,36 @@ if(TARGET Quilmain)
             DESTINATION ${CMAKE_INSTALL_DATADIR}/applications)
     install(DIRECTORY ${CMAKE_BINARY_DIR}/share/icons/ DESTINATION ${CMAKE_INSTALL_DATADIR}/icons)
 endif()
+
+# Man pages are written in scdoc and turned into groff here; Debian wants them compressed.
+find_program(SCDOC_PROGRAM scdoc)
+find_program(GZIP_PROGRAM gzip)
+if(SCDOC_PROGRAM AND GZIP_PROGRAM)
+    set(quil_man_pages)
+    foreach(page IN ITEMS Quilmain.1 Quilmend.1 quilgrab.1)
+        set(source ${CMAKE_SOURCE_DIR}/docs/${page}.scd)
+        set(output ${CMAKE_BINARY_DIR}/share/man/man1/${page}.gz)
+        add_custom_command(OUTPUT ${output}
+            COMMAND ${CMAKE_COMMAND} -E make_directory ${CMAKE_BINARY_DIR}/share/man/man1
+            # Two steps, so a page scdoc rejects fails the build instead of shipping empty.
+            COMMAND sh -c "\"$1\" < \"$2\" > \"$3\"" sh ${SCDOC_PROGRAM} ${source}
+                    ${CMAKE_BINARY_DIR}/share/man/man1/${page}
+            COMMAND ${GZIP_PROGRAM} -9nf ${CMAKE_BINARY_DIR}/share/man/man1/${page}
+            DEPENDS ${source}
+            VERBATIM
+            COMMENT "Building the man page ${page}")
+        list(APPEND quil_man_pages ${output})
+    endforeach()
+    add_custom_target(quillet_man_pages ALL DEPENDS ${quil_man_pages})
+    install(FILES ${quil_man_pages} DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+else()
+    message(WARNING "scdoc or gzip not found: the man pages are not built")
+endif()
+
+install(FILES ${CMAKE_SOURCE_DIR}/packaging/quilgrab.bash-completion
+        DESTINATION ${CMAKE_INSTALL_DATADIR}/bash-completion/completions RENAME quilgrab)
+
+if(TARGET Quilmain)
+    install(FILES ${CMAKE_SOURCE_DIR}/app/shell/resources/org.corvane.quillet.metainfo.xml
+            DESTINATION ${CMAKE_INSTALL_DATADIR}/metainfo)
+endif()

@@ -1,6 +1,7 @@
 #!/bin/sh
 # Installs the build into a temporary prefix and checks the layout: programs, libraries and the
-# plug-in in one folder, links in bin/, a valid desktop file and the icon theme.
+# plug-in in one folder, links in bin/, a valid desktop file and metainfo, the icon theme, the
+# man pages and the bash completion.
 set -eu
 build=$1
 prefix=$(mktemp -d)
@@ -18,6 +19,13 @@ done
 desktop="$prefix/share/applications/quillet.desktop"
 [ -f "$desktop" ] || { echo "missing desktop file" >&2; exit 1; }
 if command -v desktop-file-validate >/dev/null; then desktop-file-validate "$desktop"; fi
+metainfo="$prefix/share/metainfo/org.corvane.quillet.metainfo.xml"
+[ -f "$metainfo" ] || { echo "missing AppStream metainfo" >&2; exit 1; }
+if command -v appstreamcli >/dev/null; then appstreamcli validate --no-net "$metainfo" >/dev/null; fi
+for page in Quilmain quilgrab Quilmend; do
+    gzip -t "$prefix/share/man/man1/$page.1.gz" || { echo "missing man page $page" >&2; exit 1; }
+done
+bash -n "$prefix/share/bash-completion/completions/quilgrab" || { echo "bad completion" >&2; exit 1; }
 # The installed grabber runs from its new place and finds its libraries.
 "$prefix/bin/quilgrab" --help >/dev/null 2>&1 || "$prefix/bin/quilgrab" >/dev/null 2>&1 || [ $? -le 2 ]
 ldd "$dir/Quilmain" | grep -q "not found" && { echo "unresolved libraries" >&2; exit 1; }
