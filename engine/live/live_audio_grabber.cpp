@@ -233,6 +233,9 @@ void LiveGrabber::RemoveCaptureChain() {
     if (!core_.graph || !core_.source) return;
     core_.RemoveDownstream(core_.source.Get());
     core_.graph->RemoveFilter(core_.source.Get());
+    // A chain that failed halfway leaves filters that hang below nothing; an unconnected writer
+    // would still open (and empty) the output file when the graph runs.
+    core_.RemoveFiltersExcept({});
 }
 
 int LiveGrabber::Stop() {
@@ -391,6 +394,7 @@ int LiveGrabber::ChooseCaptureFormat(HWND owner) {
     if (!BuildCaptureChain(builtFormat_, false)) {
         core_.levelTap = nullptr;
         core_.RemoveDownstream(core_.source.Get());
+        core_.RemoveFiltersExcept({core_.source});
         captureFormat_ = previous;
         type.SetFormat(&previous, sizeof previous);
         config->SetFormat(&type);

@@ -62,6 +62,11 @@ void SourceStream::StopThread() {
     thread_.join();
 }
 
+bool SourceStream::StopRequested() {
+    std::lock_guard lock(mutex_);
+    return command_ != Command::None;
+}
+
 HRESULT SourceStream::Restart(const std::function<void()>& reposition) {
     if (!thread_.joinable()) {
         reposition();
