@@ -22,8 +22,8 @@ extern "C" int ReadRawDataSector(DriveHandle drive, uint32_t firstSector, uint32
                                  void* buffer, int reserved1, int reserved2, uint32_t timeoutMs) {
     using Read = int (*)(DriveHandle, uint32_t, uint32_t, void*, int, int, uint32_t);
     static Read real = reinterpret_cast<Read>(dlsym(RTLD_NEXT, "ReadRawDataSector"));
-    if (!g_damaged) return real(drive, firstSector, sectorCount, buffer, reserved1, reserved2,
-                                timeoutMs);
+    if (!g_damaged)
+        return real(drive, firstSector, sectorCount, buffer, reserved1, reserved2, timeoutMs);
     ++g_commands;
     // A drive that fails a command takes a while to say so.
     std::this_thread::sleep_for(std::chrono::milliseconds(20));
@@ -54,10 +54,10 @@ TEST(DamagedDisc, AStopEndsTheRetriesAfterAtMostTheCommandUnderWay) {
     auto sink = MakeCom<quil::test::RecordingSink>();
     ASSERT_EQ(graph->AddFilter(filter.Get(), L"CD Source"), S_OK);
     ASSERT_EQ(graph->AddFilter(sink.Get(), L"Sink"), S_OK);
-    ASSERT_EQ(graph->ConnectDirect(quil::FindPinByIndex(filter.Get(), PINDIR_OUTPUT, 1).Get(),
-                                   quil::FindPinByIndex(sink.Get(), PINDIR_INPUT, 1).Get(),
-                                   nullptr),
-              S_OK);
+    ASSERT_EQ(
+        graph->ConnectDirect(quil::FindPinByIndex(filter.Get(), PINDIR_OUTPUT, 1).Get(),
+                             quil::FindPinByIndex(sink.Get(), PINDIR_INPUT, 1).Get(), nullptr),
+        S_OK);
     auto control = QueryAs<IMediaControl>(graph.Get());
 
     g_damaged = true;

@@ -162,12 +162,6 @@ int Record(const Options& options) {
     std::string device = options.device;
     if (!audio::FindRecordingDevice(device))
         if (auto bySource = audio::FindRecordingSource(device)) device = bySource->name;
-    std::string output = OutputPath(options);
-    if (output.size() >= 260) {
-        std::fprintf(stderr, "quilgrab: the output path is longer than 259 bytes: %s\n",
-                     output.c_str());
-        return FinishOutput(output, 1);
-    }
     Grabber grabber;
     if (!grabber.g) return 1;
     if (!grabber->SelectDevice(device.c_str(), 0)) {
@@ -189,11 +183,19 @@ int Record(const Options& options) {
     if (options.format == 2 && profile.empty()) profile = DefaultWmaProfile(options.wmaVersion);
     grabber->SetWmaProfile(options.wmaVersion, profile.c_str());
 
+    // The name is taken once the device is known to be there.
+    std::string output = OutputPath(options);
+    if (output.size() >= 260) {
+        std::fprintf(stderr, "quilgrab: the output path is longer than 259 bytes: %s\n",
+                     output.c_str());
+        return FinishOutput(output, 1);
+    }
     QueueWindow window;
     if (!grabber->BuildGraph(options.format, output.c_str()) ||
         !grabber->SetNotifyWindow(window.handle(), kLiveEvent) || !grabber->Run()) {
         std::fprintf(stderr, "quilgrab: recording from %s failed\n", device.c_str());
-        return 1;
+        grabber->ReleaseGraph();
+        return FinishOutput(output, 1);
     }
     PCMWAVEFORMAT format{};
     grabber->GetCaptureFormat(&format);

@@ -59,8 +59,10 @@ TEST(FinishedOutputCheck, EmptyOutputsAreRemovedAndAudioIsKept) {
     auto folder = MakeTempDir("finished");
     ASSERT_TRUE(quil::test::WriteWav(folder / "silent.wav", 44100, 2, 16, {}));
     ASSERT_TRUE(quil::test::WriteSineWav(folder / "tone.wav", 44100, 2, 1.0));
-    const char* formats[][2] = {{"mp3", "-c:a libmp3lame"}, {"ogg", "-c:a libvorbis"},
-                                {"wma", "-c:a wmav2"}, {"wav", "-c:a pcm_s16le"}};
+    const char* formats[][2] = {{"mp3", "-c:a libmp3lame"},
+                                {"ogg", "-c:a libvorbis"},
+                                {"wma", "-c:a wmav2"},
+                                {"wav", "-c:a pcm_s16le"}};
     for (auto [extension, codec] : formats) {
         for (const char* input : {"silent", "tone"}) {
             std::string output = (folder / (std::string(input) + "." + extension)).string();
@@ -76,8 +78,7 @@ TEST(FinishedOutputCheck, EmptyOutputsAreRemovedAndAudioIsKept) {
     // What a grabber leaves when no sample came: a lone MP3 Info frame, 417 bytes.
     std::ofstream(folder / "info.mp3") << std::string(417, '\xff');
     for (const char* name : {"silent.wav", "silent.mp3", "silent.wma", "zero.mp3", "info.mp3"}) {
-        EXPECT_EQ(CheckFinishedOutput((folder / name).string()), FinishedOutput::kNoAudio)
-            << name;
+        EXPECT_EQ(CheckFinishedOutput((folder / name).string()), FinishedOutput::kNoAudio) << name;
         EXPECT_FALSE(fs::exists(folder / name)) << name;
     }
     for (const char* name : {"tone.wav", "tone.mp3", "tone.ogg", "tone.wma", "unknown.bin"}) {

@@ -38,7 +38,8 @@ protected:
     void SetUp() override {
         ASSERT_EQ(quil::test::CallTrackpump("DllRegisterServer"), S_OK);
         dir_ = quil::test::MakeTempDir("cd_order");
-        auto image = quil::test::WriteCdImage(dir_, "disc", {{true, 0, 150, 440}, {true, 0, 75, 0}});
+        auto image =
+            quil::test::WriteCdImage(dir_, "disc", {{true, 0, 150, 440}, {true, 0, 75, 0}});
         letter_ = quil::test::MountImages({image.cue})[0];
         grabber_ = static_cast<CDAudioGrabber*>(CDAudioGrabberCreateInstance());
         ASSERT_TRUE(grabber_);
@@ -116,34 +117,69 @@ TEST_F(CdCallOrder, RandomSequencesOfEveryOperationNeverCrash) {
             double seconds = 0;
             char description[40];
             switch (pick(20)) {
-                case 0: result = grabber_->CreateGraph(); break;
-                case 1: grabber_->ReleaseGraph(); result = 1; break;
-                case 2: result = grabber_->BuildOutput(pick(2), pick(4) == 0 ? 1 : 0, pick(6) - 1); break;
-                case 3: result = grabber_->ClearOutput(); break;
+                case 0:
+                    result = grabber_->CreateGraph();
+                    break;
+                case 1:
+                    grabber_->ReleaseGraph();
+                    result = 1;
+                    break;
+                case 2:
+                    result = grabber_->BuildOutput(pick(2), pick(4) == 0 ? 1 : 0, pick(6) - 1);
+                    break;
+                case 3:
+                    result = grabber_->ClearOutput();
+                    break;
                 case 4:
                     result = grabber_->SetOutputFile(
                         pick(4) ? (dir_ / ("out" + std::to_string(pick(3)) + ".wav")).c_str()
                                 : "/nonexistent/folder/out.wav");
                     break;
-                case 5: result = grabber_->Run(); break;
-                case 6: result = grabber_->Pause(); break;
-                case 7: result = grabber_->Stop(); break;
-                case 8: result = grabber_->SetNotifyWindow(window.handle(), 2138); break;
+                case 5:
+                    result = grabber_->Run();
+                    break;
+                case 6:
+                    result = grabber_->Pause();
+                    break;
+                case 7:
+                    result = grabber_->Stop();
+                    break;
+                case 8:
+                    result = grabber_->SetNotifyWindow(window.handle(), 2138);
+                    break;
                 case 9:
                     result = grabber_->GetEvent(&code, &p1, &p2);
-                    while (window.Take(std::chrono::milliseconds(0))) {}
+                    while (window.Take(std::chrono::milliseconds(0))) {
+                    }
                     break;
-                case 10: result = grabber_->SetWavFormat(pick(40) - 2); break;
+                case 10:
+                    result = grabber_->SetWavFormat(pick(40) - 2);
+                    break;
                 case 11:
-                    result = grabber_->SetWmaProfile(pick(3) ? 7 : 9, pick(2) ? "no such profile" : "");
+                    result =
+                        grabber_->SetWmaProfile(pick(3) ? 7 : 9, pick(2) ? "no such profile" : "");
                     break;
-                case 12: result = grabber_->SetCurrentSector(pick(300)); break;
-                case 13: result = grabber_->GetTrackRange(&first, &end); break;
-                case 14: result = grabber_->SetDrive(pick(4) ? letter_ : 'Q'); break;
-                case 15: result = grabber_->SetCurrentTrack(pick(4)); break;
-                case 16: result = grabber_->SetSectorsPerRead(pick(20)); break;
-                case 17: result = grabber_->GetFormatDescription(description); break;
-                case 18: result = grabber_->SectorsToSeconds(pick(1000), &seconds); break;
+                case 12:
+                    result = grabber_->SetCurrentSector(pick(300));
+                    break;
+                case 13:
+                    result = grabber_->GetTrackRange(&first, &end);
+                    break;
+                case 14:
+                    result = grabber_->SetDrive(pick(4) ? letter_ : 'Q');
+                    break;
+                case 15:
+                    result = grabber_->SetCurrentTrack(pick(4));
+                    break;
+                case 16:
+                    result = grabber_->SetSectorsPerRead(pick(20));
+                    break;
+                case 17:
+                    result = grabber_->GetFormatDescription(description);
+                    break;
+                case 18:
+                    result = grabber_->SectorsToSeconds(pick(1000), &seconds);
+                    break;
                 case 19:
                     grabber_->GetProgress();
                     result = grabber_->GetUnreadableSectors(&value) | grabber_->LockDoor(pick(2));

@@ -4,8 +4,12 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <cstdio>
+#include <optional>
 #include <random>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "engine/live/live_grabber_internal.h"
@@ -47,6 +51,43 @@ TEST(LiveGrabberCallOrder, AFailedChainLeavesNoFilterBehind) {
                  std::filesystem::file_size(dir / "out.wma") > 0);
 }
 
+// A stop ends the recording for the caller: no completion event follows it as if the recording
+// had ended on its own. How long Stop took is printed (the benchmark's business, not asserted).
+TEST(LiveGrabberCallOrder, StopLeavesNoCompletionBehind) {
+    if (!HavePulse()) GTEST_SKIP() << "needs the private sound server (scripts/with-pulse)";
+    auto dir = MakeTempDir("live_stop");
+    for (bool withTone : {true, false}) {
+        SCOPED_TRACE(withTone ? "tone" : "idle sink");
+        NullSink sink(withTone ? "stoptone" : "stopidle");
+        std::optional<TonePlayer> tone;
+        if (withTone) {
+            tone.emplace(sink.name(), 1000.0);
+            ASSERT_TRUE(tone->WaitAudible());
+        }
+        auto* grabber = static_cast<LiveAudioGrabber*>(LiveAudioGrabberCreateInstance());
+        ASSERT_EQ(grabber->SelectDevice(sink.monitorDescription().c_str(), 0), 1);
+        ASSERT_EQ(grabber->BuildGraph(0, (dir / "stop.wav").c_str()), 1);
+        QueueWindow window;
+        ASSERT_EQ(grabber->SetNotifyWindow(window.handle(), kLiveEvent), 1);
+        ASSERT_EQ(grabber->Run(), 1);
+        std::this_thread::sleep_for(std::chrono::milliseconds(1200));
+        auto stopping = std::chrono::steady_clock::now();
+        ASSERT_EQ(grabber->Stop(), 1);
+        double took =
+            std::chrono::duration<double>(std::chrono::steady_clock::now() - stopping).count();
+        std::printf("Stop took %.3f s\n", took);
+        long code, p1, p2;
+        while (grabber->GetEvent(&code, &p1, &p2) == 1) EXPECT_NE(code, 1) << "EC_COMPLETE";
+        grabber->ReleaseGraph();
+        grabber->Destroy();
+        WavData wav;
+        ASSERT_TRUE(ReadWav(dir / "stop.wav", &wav));
+        if (withTone) {
+            EXPECT_GT(wav.dataSize, 176400u);
+        }
+    }
+}
+
 TEST(LiveGrabberCallOrder, RandomSequencesOfEveryOperationNeverCrash) {
     if (!HavePulse()) GTEST_SKIP() << "needs the private sound server (scripts/with-pulse)";
     NullSink sink("callorder");
@@ -67,23 +108,46 @@ TEST(LiveGrabberCallOrder, RandomSequencesOfEveryOperationNeverCrash) {
             double level = 0;
             std::string output = (dir / ("out" + std::to_string(pick(3)))).string();
             switch (pick(12)) {
-                case 0: result = grabber->SelectDevice(devices[pick(4) == 0].c_str(), 0); break;
-                case 1: result = grabber->BuildGraph(pick(6) - 1, output.c_str()); break;
-                case 2: result = grabber->Run(); break;
-                case 3: result = grabber->Pause(); break;
-                case 4: result = grabber->Stop(); break;
-                case 5: grabber->ReleaseGraph(); result = 1; break;
-                case 6: result = grabber->SetNotifyWindow(window.handle(), kLiveEvent); break;
+                case 0:
+                    result = grabber->SelectDevice(devices[pick(4) == 0].c_str(), 0);
+                    break;
+                case 1:
+                    result = grabber->BuildGraph(pick(6) - 1, output.c_str());
+                    break;
+                case 2:
+                    result = grabber->Run();
+                    break;
+                case 3:
+                    result = grabber->Pause();
+                    break;
+                case 4:
+                    result = grabber->Stop();
+                    break;
+                case 5:
+                    grabber->ReleaseGraph();
+                    result = 1;
+                    break;
+                case 6:
+                    result = grabber->SetNotifyWindow(window.handle(), kLiveEvent);
+                    break;
                 case 7:
                     result = grabber->GetEvent(&code, &p1, &p2);
-                    while (window.Take(std::chrono::milliseconds(0))) {}
+                    while (window.Take(std::chrono::milliseconds(0))) {
+                    }
                     break;
-                case 8: result = grabber->SetWavFormat(pick(40) - 2); break;
+                case 8:
+                    result = grabber->SetWavFormat(pick(40) - 2);
+                    break;
                 case 9:
-                    result = grabber->SetWmaProfile(pick(2) ? 7 : 9, pick(2) ? "no such profile" : "");
+                    result =
+                        grabber->SetWmaProfile(pick(2) ? 7 : 9, pick(2) ? "no such profile" : "");
                     break;
-                case 10: result = grabber->GetEnabledInputLine(&name, &id, &level); break;
-                case 11: result = grabber->SetMp3Options(pick(2) ? 44100 : 7, 128, 0, 5, 0, 0, 0, 0); break;
+                case 10:
+                    result = grabber->GetEnabledInputLine(&name, &id, &level);
+                    break;
+                case 11:
+                    result = grabber->SetMp3Options(pick(2) ? 44100 : 7, 128, 0, 5, 0, 0, 0, 0);
+                    break;
             }
             ASSERT_TRUE(result == 0 || result == 1) << "step " << step << ": " << result;
             int state = grabber->GetState();

@@ -38,21 +38,42 @@ TEST(FileGrabberCallOrder, RandomSequencesOfEveryOperationNeverCrash) {
                     result = grabber->Open(pick(4) == 0, 0, pick(6) - 1, sources[pick(3)].c_str(),
                                            output.c_str(), 0, pick(2));
                     break;
-                case 1: grabber->ReleaseGraph(); result = 1; break;
-                case 2: result = grabber->Run(); break;
-                case 3: result = grabber->Pause(); break;
-                case 4: result = grabber->Stop(); break;
-                case 5: result = grabber->SetNotifyWindow(window.handle(), 2139); break;
+                case 1:
+                    grabber->ReleaseGraph();
+                    result = 1;
+                    break;
+                case 2:
+                    result = grabber->Run();
+                    break;
+                case 3:
+                    result = grabber->Pause();
+                    break;
+                case 4:
+                    result = grabber->Stop();
+                    break;
+                case 5:
+                    result = grabber->SetNotifyWindow(window.handle(), 2139);
+                    break;
                 case 6:
                     result = grabber->GetEvent(&code, &p1, &p2);
-                    while (window.Take(std::chrono::milliseconds(0))) {}
+                    while (window.Take(std::chrono::milliseconds(0))) {
+                    }
                     break;
-                case 7: result = grabber->SetPosition(pick(3) * 0.2); break;
-                case 8: result = grabber->GetPosition(&seconds); break;
-                case 9: result = grabber->GetDuration(&seconds); break;
-                case 10: result = grabber->GetStreamPresence(&a, &b, &c, &d); break;
+                case 7:
+                    result = grabber->SetPosition(pick(3) * 0.2);
+                    break;
+                case 8:
+                    result = grabber->GetPosition(&seconds);
+                    break;
+                case 9:
+                    result = grabber->GetDuration(&seconds);
+                    break;
+                case 10:
+                    result = grabber->GetStreamPresence(&a, &b, &c, &d);
+                    break;
                 case 11:
-                    result = grabber->SetWmaProfile(pick(2) ? 7 : 9, pick(2) ? "no such profile" : "");
+                    result =
+                        grabber->SetWmaProfile(pick(2) ? 7 : 9, pick(2) ? "no such profile" : "");
                     break;
             }
             ASSERT_TRUE(result == 0 || result == 1) << "step " << step << ": " << result;

@@ -2,8 +2,8 @@
 // refused, killed saves leave nothing that lasts, hard links and extended attributes survive,
 // and the tag library's diagnostics stay off the standard streams.
 
-#include <gtest/gtest.h>
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <sys/xattr.h>
@@ -55,7 +55,8 @@ uint64_t GetLe(const std::vector<uint8_t>& bytes, size_t at, int size) {
 }
 void WriteBytes(const fs::path& path, const std::vector<uint8_t>& bytes) {
     std::ofstream(path, std::ios::binary)
-        .write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+        .write(reinterpret_cast<const char*>(bytes.data()),
+               static_cast<std::streamsize>(bytes.size()));
 }
 
 // Opens, sets a title and flushes; the flush's result.
@@ -194,10 +195,9 @@ TEST(TagSaveSafety, ASaveRemovesCopiesThatKilledSavesLeftAndNoOneHolds) {
 
     ASSERT_EQ(SaveTitle(wav, L"Clean"), S_OK);
     ::close(held);
-    EXPECT_EQ(FolderEntries(dir),
-              (std::vector<std::string>{".busy.wav.quiltag-new-Run000",
-                                        ".song.wav.quiltag-backup-Keep00", "notes.txt",
-                                        "song.wav"}));
+    EXPECT_EQ(FolderEntries(dir), (std::vector<std::string>{".busy.wav.quiltag-new-Run000",
+                                                            ".song.wav.quiltag-backup-Keep00",
+                                                            "notes.txt", "song.wav"}));
 }
 
 TEST(TagSaveSafety, AFileWithTwoLinksIsEditedInPlaceAndBothNamesSeeTheTags) {

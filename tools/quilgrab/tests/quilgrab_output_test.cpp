@@ -91,8 +91,8 @@ TEST(QuilgrabOutput, AnOutputFolderRemovedDuringARecordingIsReportedAsLost) {
     pid_t child = fork();
     if (child == 0) {
         if (!freopen(log.c_str(), "w", stderr) || !freopen("/dev/null", "w", stdout)) _exit(126);
-        execl(QUILGRAB_PATH, QUILGRAB_PATH, "live", "--device", "qtest.monitor", "--format",
-              "wav", "--seconds", "30", "--out", out.c_str(), static_cast<char*>(nullptr));
+        execl(QUILGRAB_PATH, QUILGRAB_PATH, "live", "--device", "qtest.monitor", "--format", "wav",
+              "--seconds", "30", "--out", out.c_str(), static_cast<char*>(nullptr));
         _exit(127);
     }
     ASSERT_GT(child, 0);
