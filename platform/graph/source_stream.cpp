@@ -101,7 +101,9 @@ bool SourceStream::WaitWhileParked(std::unique_lock<std::mutex>& lock) {
         if (command_ == Command::Park) {
             parked_ = true;
             changed_.notify_all();
-            changed_.wait(lock, [&] { return command_ != Command::Park; });
+            // A restart clears parked_ when done; the next one may set Park again before this
+            // thread wakes, and must then find it parked anew, not still waiting here.
+            changed_.wait(lock, [&] { return command_ != Command::Park || !parked_; });
             continue;
         }
         if (streaming_) return true;
