@@ -87,25 +87,32 @@ void NullSource::Unload() {
     module_ = -1;
 }
 
-TonePlayer::TonePlayer(const std::string& sink, double frequency, double seconds) : sink_(sink) {
-    auto file = MakeTempDir(UniqueTag("tone")) / "tone.wav";
-    if (!WriteSineWav(file, 44100, 2, seconds, frequency)) return;
-    pid_ = fork();
-    if (pid_ == 0) {
-        execlp("paplay", "paplay", "--latency-msec=20", "-d", sink.c_str(), file.c_str(),
-               static_cast<char*>(nullptr));
+TonePlayer::TonePlayer(const std::string& sink, double frequency, double /*seconds*/)
+    : sink_(sink) {
+    // The server makes the tone itself: a player process with a small buffer drops out on a busy
+    // machine, and its gaps would read as audio the recorder lost.
+    module_ = LoadModule("module-sine sink=" + sink +
+                         " frequency=" + std::to_string(std::lround(frequency)));
+    // A silent stream asking for 20 ms keeps the sink (and its monitor) at a small latency, as a
+    // real player would; when it drops out under load, only silence goes missing.
+    anchor_ = fork();
+    if (anchor_ == 0) {
+        execlp("pacat", "pacat", "--playback", "--raw", "--latency-msec=20", "-d", sink.c_str(),
+               "/dev/zero", static_cast<char*>(nullptr));
         _exit(127);
     }
 }
 
 TonePlayer::~TonePlayer() {
-    if (pid_ <= 0) return;
-    kill(pid_, SIGTERM);
-    waitpid(pid_, nullptr, 0);
+    if (anchor_ > 0) {
+        kill(anchor_, SIGTERM);
+        waitpid(anchor_, nullptr, 0);
+    }
+    if (module_ >= 0) Pactl("unload-module " + std::to_string(module_));
 }
 
 bool TonePlayer::WaitAudible(int timeoutMs) const {
-    if (pid_ <= 0) return false;
+    if (module_ < 0) return false;
     // A fresh null sink hands its monitor the first block only after about two seconds; the
     // tone is audible once a recorder of the monitor hears it.
     std::string command = "timeout " + std::to_string(timeoutMs / 1000 + 1) +

@@ -58,7 +58,8 @@ private:
     long module_ = -1;
 };
 
-// Plays a sine tone into a sink (paplay of a WAV file written for it) until destroyed.
+// Plays a sine tone at half scale into a sink (the server's own sine module) until destroyed;
+// `seconds` is no longer needed and kept for callers.
 class TonePlayer {
 public:
     TonePlayer(const std::string& sink, double frequency, double seconds = 60.0);
@@ -66,13 +67,14 @@ public:
     TonePlayer(const TonePlayer&) = delete;
     TonePlayer& operator=(const TonePlayer&) = delete;
 
-    bool Playing() const { return pid_ > 0; }
+    bool Playing() const { return module_ >= 0; }
     // Waits until the tone can be heard on the sink's monitor (at most `timeoutMs`).
     bool WaitAudible(int timeoutMs = 5000) const;
 
 private:
     std::string sink_;
-    pid_t pid_ = -1;
+    long module_ = -1;
+    pid_t anchor_ = -1;
 };
 
 std::optional<uint32_t> SourceVolume(const std::string& source);  // first channel

@@ -5,6 +5,7 @@
 #include <system_error>
 
 #include "app/settings/format_settings.h"
+#include "app/settings/output_file.h"
 #include "app/settings/option_tables.h"
 #include "platform/registry/user_folders.h"
 
@@ -19,11 +20,6 @@ std::string FormatTime(const std::tm& time, const char* format) {
     char text[32];
     size_t length = std::strftime(text, sizeof text, format, &time);
     return std::string(text, length);
-}
-
-bool Exists(const std::string& path) {
-    std::error_code error;
-    return std::filesystem::exists(std::filesystem::symlink_status(path, error));
 }
 
 }  // namespace
@@ -60,12 +56,8 @@ OutputPath BuildOutputPath(int32_t format, const Clock& clock) {
     std::string stem = prefix + date + time + suffix;
     std::string folderPart = folder + "/";
     OutputPath result;
-    result.fileName = stem + extension;
-    result.path = folderPart + result.fileName;
-    for (int copy = 2; Exists(result.path); ++copy) {
-        result.fileName = stem + " (" + std::to_string(copy) + ")" + extension;
-        result.path = folderPart + result.fileName;
-    }
+    result.path = ClaimOutputName(folderPart + stem, extension).path;
+    result.fileName = result.path.substr(folderPart.size());
     result.extension = extension.empty() ? std::string() : extension.substr(extension.size() - 3);
     return result;
 }

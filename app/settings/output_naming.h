@@ -2,7 +2,8 @@
 
 // The name of every output file: folder, prefix, optional date, time, suffix and the
 // extension of the output format, taken at the moment the grab starts. A name already taken
-// gets " (2)", " (3)", ... before its extension, so no recording is overwritten.
+// gets " (2)", " (3)", ... before its extension, so no recording is overwritten; the name is
+// taken by creating the file empty (see output_file.h).
 
 #include <cstdint>
 #include <ctime>

@@ -123,29 +123,38 @@ void TakeValue(const AttributeRow& row, WMT_ATTR_DATATYPE type, const std::vecto
     }
 }
 
-// One editor pass: open the file, set one attribute, flush and close.
-bool WritePass(const std::wstring& path, const WCHAR* name, WMT_ATTR_DATATYPE type,
-               const BYTE* value, WORD length, const std::wstring* text) {
-    ComPtr<IWMMetadataEditor> editor;
-    HRESULT hr = WMCreateEditor(editor.Put());
-    if (FAILED(hr)) {
-        std::printf("Could not create Metadata Editor (hr=0x%08x).\n", Hex(hr));
-        return false;
+// One editor pass for a whole save: open the file, set the attributes, flush once and close.
+class WritePass {
+public:
+    explicit WritePass(const std::wstring& path) : path_(path) {
+        HRESULT hr = WMCreateEditor(editor_.Put());
+        if (FAILED(hr)) {
+            std::printf("Could not create Metadata Editor (hr=0x%08x).\n", Hex(hr));
+            return;
+        }
+        hr = editor_->Open(path.c_str());
+        if (FAILED(hr)) {
+            std::printf("Could not open the file %s (hr=0x%08x).\n",
+                        Printable(path.c_str()).c_str(), Hex(hr));
+            editor_ = nullptr;
+            return;
+        }
+        hr = editor_.As(&info_);
+        if (FAILED(hr)) {
+            std::printf("Could not QI for IWMHeaderInfo (hr=0x%08x).\n", Hex(hr));
+            editor_->Close();
+            editor_ = nullptr;
+        }
     }
-    hr = editor->Open(path.c_str());
-    if (FAILED(hr)) {
-        std::printf("Could not open the file %s (hr=0x%08x).\n", Printable(path.c_str()).c_str(),
-                    Hex(hr));
-        return false;
-    }
-    ComPtr<IWMHeaderInfo> info;
-    hr = editor.As(&info);
-    if (FAILED(hr)) {
-        std::printf("Could not QI for IWMHeaderInfo (hr=0x%08x).\n", Hex(hr));
-        return false;
-    }
-    hr = info->SetAttribute(0, name, type, value, length);
-    if (FAILED(hr)) {
+    WritePass(const WritePass&) = delete;
+    WritePass& operator=(const WritePass&) = delete;
+
+    bool opened() const { return editor_ && info_; }
+
+    bool Set(const WCHAR* name, WMT_ATTR_DATATYPE type, const BYTE* value, WORD length,
+             const std::wstring* text) {
+        HRESULT hr = info_->SetAttribute(0, name, type, value, length);
+        if (SUCCEEDED(hr)) return true;
         std::printf("SetAttribute failed for Attribute name %s (hr=0x%08x).\n",
                     Printable(name).c_str(), Hex(hr));
         // The debugger output of the platform; the standard error stream here.
@@ -154,19 +163,29 @@ bool WritePass(const std::wstring& path, const WCHAR* name, WMT_ATTR_DATATYPE ty
                          Narrow(*text).c_str(), Hex(hr));
         return false;
     }
-    hr = editor->Flush();
-    if (FAILED(hr)) {
-        std::printf("Flush failed (hr=0x%08x).\n", Hex(hr));
-        return false;
+
+    // Writes what was set, in one copy of the file.
+    bool Finish() {
+        HRESULT hr = editor_->Flush();
+        if (FAILED(hr)) {
+            std::printf("Flush failed (hr=0x%08x).\n", Hex(hr));
+            editor_->Close();
+            return false;
+        }
+        hr = editor_->Close();
+        if (FAILED(hr)) {
+            std::printf("Could not close the file %s (hr=0x%08x).\n",
+                        Printable(path_.c_str()).c_str(), Hex(hr));
+            return false;
+        }
+        return true;
     }
-    hr = editor->Close();
-    if (FAILED(hr)) {
-        std::printf("Could not close the file %s (hr=0x%08x).\n", Printable(path.c_str()).c_str(),
-                    Hex(hr));
-        return false;
-    }
-    return true;
-}
+
+private:
+    std::wstring path_;
+    ComPtr<IWMMetadataEditor> editor_;
+    ComPtr<IWMHeaderInfo> info_;
+};
 
 }  // namespace
 
@@ -234,21 +253,35 @@ bool MediaTagEditor::WriteTags(const char* path, const MediaTagRecord& record) {
     std::wstring widePath;
     if (!path || !ToWide(path, &widePath)) return false;
 
+    WritePass pass(widePath);
+    if (!pass.opened()) return false;
     for (const AttributeRow& row : kAttributeTable) {
         if (row.field == Field::Text) {
             std::wstring text;
-            if (!ToWide(RecordText(record.*row.text), &text)) return false;
+            bool set = ToWide(RecordText(record.*row.text), &text);
             auto bytes = static_cast<WORD>((text.size() + 1) * sizeof(WCHAR));
-            if (!WritePass(widePath, row.name, WMT_TYPE_STRING,
-                           reinterpret_cast<const BYTE*>(text.c_str()), bytes, &text))
+            if (set)
+                set = pass.Set(row.name, WMT_TYPE_STRING,
+                               reinterpret_cast<const BYTE*>(text.c_str()), bytes, &text);
+            // The texts before the one that failed are still written.
+            if (!set) {
+                pass.Finish();
                 return false;
+            }
         } else if (row.field == Field::Track) {
-            DWORD track = static_cast<DWORD>(record.nTrack);  // -1 is stored as 0xFFFFFFFF
-            WritePass(widePath, row.name, WMT_TYPE_DWORD, reinterpret_cast<const BYTE*>(&track),
-                      sizeof track, nullptr);
+            if (record.nTrack < 0) {
+                // No track: an empty text removes the attribute.
+                const WCHAR none = L'\0';
+                pass.Set(row.name, WMT_TYPE_STRING, reinterpret_cast<const BYTE*>(&none),
+                         sizeof none, nullptr);
+            } else {
+                DWORD track = static_cast<DWORD>(record.nTrack);
+                pass.Set(row.name, WMT_TYPE_DWORD, reinterpret_cast<const BYTE*>(&track),
+                         sizeof track, nullptr);
+            }
         }
     }
-    return true;
+    return pass.Finish();
 }
 
 }  // namespace quil

@@ -30,9 +30,9 @@ public:
     // for; absent attributes keep the record's defaults.
     bool ReadTags(const char* path, MediaTagRecord& record);
 
-    // Writes the seven texts and the track, each attribute in an editor pass of its own. False
-    // at the first text that cannot be written; the texts before it stay written. A failed
-    // track write does not count.
+    // Writes the seven texts and the track (-1 removes it) in one editor pass. False at the
+    // first text that cannot be written; the texts before it are still written. A failed track
+    // write does not count.
     bool WriteTags(const char* path, const MediaTagRecord& record);
 };
 

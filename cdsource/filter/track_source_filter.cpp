@@ -95,7 +95,9 @@ protected:
 
 private:
     // Reads `count` sectors into readBuffer_, retrying; sectors that stay unreadable are zeros.
-    void ReadSectors(DriveHandle drive, uint32_t first, uint32_t count);
+    // False when a stop came first: the retries on a damaged disc take many commands of up to
+    // kReadTimeoutMs each, and a stop must not wait for all of them.
+    bool ReadSectors(DriveHandle drive, uint32_t first, uint32_t count);
     HRESULT Deliver(IMediaSample* sample, uint32_t sectors, bool lastOfTrack);
 
     CdTrackSourceFilter* source_;
@@ -385,18 +387,20 @@ HRESULT CdTrackStream::OnThreadCreate() {
     return S_OK;
 }
 
-void CdTrackStream::ReadSectors(DriveHandle drive, uint32_t first, uint32_t count) {
+bool CdTrackStream::ReadSectors(DriveHandle drive, uint32_t first, uint32_t count) {
     uint8_t* buffer = readBuffer_.data();
     size_t bytes = size_t{count} * kRawSectorBytes;
     for (int attempt = 0; attempt <= kReadRetries; ++attempt) {
+        if (attempt > 0 && StopRequested()) return false;
         std::memset(buffer, 0, bytes);
-        if (ReadRawDataSector(drive, first, count, buffer, 0, 0, kReadTimeoutMs)) return;
+        if (ReadRawDataSector(drive, first, count, buffer, 0, 0, kReadTimeoutMs)) return true;
     }
     // The read as a whole keeps failing: find the sectors that cannot be read, one by one.
     for (uint32_t i = 0; i < count; ++i) {
         uint8_t* sector = buffer + size_t{i} * kRawSectorBytes;
         bool read = false;
         for (int attempt = 0; attempt <= kReadRetries && !read; ++attempt) {
+            if (StopRequested()) return false;
             std::memset(sector, 0, kRawSectorBytes);
             read = ReadRawDataSector(drive, first + i, 1, sector, 0, 0, kReadTimeoutMs) != 0;
         }
@@ -405,6 +409,7 @@ void CdTrackStream::ReadSectors(DriveHandle drive, uint32_t first, uint32_t coun
             ++unreadable_;
         }
     }
+    return true;
 }
 
 HRESULT CdTrackStream::FillBuffer(IMediaSample* sample) {
@@ -418,7 +423,7 @@ HRESULT CdTrackStream::FillBuffer(IMediaSample* sample) {
     // Never past the end of the track: the last read takes what is left of it.
     uint32_t sectors = static_cast<uint32_t>(std::min<uint64_t>(perRead, trackEnd - current));
     if (sectors == 0) return S_FALSE;
-    ReadSectors(drive, current, sectors);
+    if (!ReadSectors(drive, current, sectors)) return S_FALSE;
     HRESULT hr = Deliver(sample, sectors, current + uint64_t{perRead} >= trackEnd);
     if (FAILED(hr)) return hr;
     // A SetCurrentSector made during the read wins over the advance.

@@ -39,7 +39,13 @@ public:
     int ClearOutput() override;
     int SetOutputFile(const char* path) override { return core_.SetOutputPath(path); }
     double GetProgress() override;
-    int Run() override { return core_.Run(); }
+    int Run() override {
+        // Without a chain the source would stream into nothing.
+        auto feed = FindPinByIndex(core_.source.Get(), PINDIR_OUTPUT, 1);
+        ComPtr<IPin> chain;
+        if (!feed || FAILED(feed->ConnectedTo(chain.Put()))) return 0;
+        return core_.Run();
+    }
     int Pause() override { return core_.Pause(true); }
     int Stop() override { return core_.StopAny(); }
     int GetState() override { return core_.state; }
@@ -199,6 +205,7 @@ private:
     // Words of SetOutputFormat for a PCM layout.
     bool SetSourceFormat(const WAVEFORMATEX& format);
     ComPtr<IBaseFilter> AddRenderer();
+    int BuildChainFrom(IPin* feed, int monitor, int outputFormat);
     template <class F>
     int WithProfileManager(F call);
 
@@ -255,13 +262,25 @@ int CdGrabber::BuildOutput(int grab, int monitor, int outputFormat) {
     if (!core_.graph || !core_.source) return 0;
     auto feed = FindPinByIndex(core_.source.Get(), PINDIR_OUTPUT, 1);
     if (!feed) return 0;
+    // A chain can only be added to a stopped graph with a free source pin.
+    ComPtr<IPin> connected;
+    if (core_.state == kRunning || core_.state == kPaused ||
+        SUCCEEDED(feed->ConnectedTo(connected.Put())))
+        return 0;
+    // A chain that fails halfway goes as a whole: a half-built one would stream into nothing.
+    auto before = core_.Filters();
+    int built = BuildChainFrom(feed.Get(), monitor, outputFormat);
+    if (!built) core_.RemoveFiltersExcept(before);
+    return built;
+}
 
+int CdGrabber::BuildChainFrom(IPin* feed, int monitor, int outputFormat) {
     if (playOnly_) {
         if (!SetSourceFormat(WaveFormatForIndex(kDefaultWavFormatIndex))) return 0;
         auto renderer = AddRenderer();
         if (!renderer) return 0;
         auto input = FindPinByIndex(renderer.Get(), PINDIR_INPUT, 1);
-        if (!input || FAILED(core_.graph->Connect(feed.Get(), input.Get()))) {
+        if (!input || FAILED(core_.graph->Connect(feed, input.Get()))) {
             core_.graph->RemoveFilter(renderer.Get());
             return 0;
         }
@@ -289,11 +308,11 @@ int CdGrabber::BuildOutput(int grab, int monitor, int outputFormat) {
     }
 
     ComPtr<IPin> teeSecond;
-    IPin* chainFeed = feed.Get();
+    IPin* chainFeed = feed;
     if (monitor) {
         auto tee = core_.AddFilter(CLSID_InfTee, L"Audio PinTee");
         auto teeIn = tee ? FindPinByIndex(tee.Get(), PINDIR_INPUT, 1) : ComPtr<IPin>();
-        if (!teeIn || FAILED(core_.graph->Connect(feed.Get(), teeIn.Get()))) return 0;
+        if (!teeIn || FAILED(core_.graph->Connect(feed, teeIn.Get()))) return 0;
         auto teeFirst = FindPinByIndex(tee.Get(), PINDIR_OUTPUT, 1);
         if (!teeFirst) return 0;
         ComPtr<IPin> tapOut;
@@ -315,9 +334,10 @@ int CdGrabber::BuildOutput(int grab, int monitor, int outputFormat) {
 }
 
 int CdGrabber::ClearOutput() {
-    if (core_.state == kRunning) Stop();
+    // A paused graph still streams: the source's thread would deliver into removed filters.
+    if (core_.state == kRunning || core_.state == kPaused) Stop();
     core_.levelTap = nullptr;
-    core_.RemoveDownstream(core_.source.Get());
+    bool removed = core_.RemoveDownstream(core_.source.Get());
     // A chain that failed halfway leaves filters that hang below nothing (an ASF writer whose
     // profile was not found); they go too, or every retry would add another.
     if (core_.graph) {
@@ -333,7 +353,7 @@ int CdGrabber::ClearOutput() {
         }
         for (auto& filter : leftovers) core_.graph->RemoveFilter(filter.Get());
     }
-    return 1;
+    return removed ? 1 : 0;
 }
 
 double CdGrabber::GetProgress() {

@@ -119,27 +119,55 @@ int GrabberCore::GetSample(void* buffer, int* size, PCMWAVEFORMAT* format) {
     return 1;
 }
 
-void GrabberCore::RemoveDownstream(IBaseFilter* filter) {
-    if (!graph || !filter) return;
+std::vector<ComPtr<IBaseFilter>> GrabberCore::Filters() const {
+    std::vector<ComPtr<IBaseFilter>> filters;
+    ComPtr<IEnumFilters> list;
+    if (!graph || FAILED(graph->EnumFilters(list.Put()))) return filters;
+    IBaseFilter* filter = nullptr;
+    ULONG fetched = 0;
+    while (list->Next(1, &filter, &fetched) == S_OK && fetched == 1)
+        filters.push_back(ComPtr<IBaseFilter>::Adopt(filter));
+    return filters;
+}
+
+void GrabberCore::RemoveFiltersExcept(const std::vector<ComPtr<IBaseFilter>>& kept) {
+    for (auto& filter : Filters()) {
+        bool keep = false;
+        for (auto& k : kept) keep = keep || k.Get() == filter.Get();
+        if (keep) continue;
+        if (levelTap && QueryAs<IBaseFilter>(levelTap.Get()).Get() == filter.Get())
+            levelTap = nullptr;
+        graph->RemoveFilter(filter.Get());
+    }
+}
+
+bool GrabberCore::RemoveDownstream(IBaseFilter* filter) {
+    if (!graph || !filter) return true;
     ComPtr<IEnumPins> pins;
-    if (FAILED(filter->EnumPins(pins.Put()))) return;
+    if (FAILED(filter->EnumPins(pins.Put()))) return false;
     std::vector<ComPtr<IPin>> list;
     IPin* pin = nullptr;
     ULONG fetched = 0;
     while (pins->Next(1, &pin, &fetched) == S_OK && fetched == 1)
         list.push_back(ComPtr<IPin>::Adopt(pin));
+    bool removed = true;
     for (auto& own : list) {
         ComPtr<IPin> peer;
         if (FAILED(own->ConnectedTo(peer.Put()))) continue;
         PIN_INFO info{};
-        if (FAILED(peer->QueryPinInfo(&info))) continue;
+        if (FAILED(peer->QueryPinInfo(&info))) {
+            removed = false;
+            continue;
+        }
         auto peerFilter = ComPtr<IBaseFilter>::Adopt(info.pFilter);
         if (info.dir != PINDIR_INPUT) continue;
-        RemoveDownstream(peerFilter.Get());
-        graph->Disconnect(peer.Get());
-        graph->Disconnect(own.Get());
-        graph->RemoveFilter(peerFilter.Get());
+        // A pin that stays connected (its filter still streaming) would feed a removed filter.
+        if (!RemoveDownstream(peerFilter.Get())) removed = false;
+        if (FAILED(graph->Disconnect(peer.Get()))) removed = false;
+        if (FAILED(graph->Disconnect(own.Get()))) removed = false;
+        if (FAILED(graph->RemoveFilter(peerFilter.Get()))) removed = false;
     }
+    return removed;
 }
 
 ComPtr<IBaseFilter> GrabberCore::AddFilter(const CLSID& clsid, const wchar_t* name) {

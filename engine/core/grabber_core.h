@@ -8,6 +8,7 @@
 #include <array>
 #include <functional>
 #include <string>
+#include <vector>
 
 #include "engine/core/grabber_types.h"
 #include "engine/core/key_provider_site.h"
@@ -57,7 +58,11 @@ public:
     int GetSample(void* buffer, int* size, PCMWAVEFORMAT* format);
 
     // Removes, depth first, every filter that hangs below `filter`; the filter itself stays.
-    void RemoveDownstream(IBaseFilter* filter);
+    // False when a pin refused to disconnect (its filter was not stopped).
+    bool RemoveDownstream(IBaseFilter* filter);
+    // Removes every filter of the graph that is not in `kept` (a failed chain's remains).
+    void RemoveFiltersExcept(const std::vector<ComPtr<IBaseFilter>>& kept);
+    std::vector<ComPtr<IBaseFilter>> Filters() const;
 
     // Inserts the level tap behind `upstream`; on success *next is the tap's output pin.
     bool InsertLevelTap(IPin* upstream, ComPtr<IPin>* next);

@@ -2,6 +2,7 @@
 #include "engine/live/live_grabber_internal.h"
 
 #include <cstring>
+#include <deque>
 #include <new>
 #include <string>
 #include <vector>
@@ -83,9 +84,7 @@ public:
         owner_ = window;
         return core_.SetNotifyWindow(window, message, this);
     }
-    int GetEvent(long* code, long* param1, long* param2) override {
-        return core_.GetEvent(code, param1, param2);
-    }
+    int GetEvent(long* code, long* param1, long* param2) override;
     int FreeEventParams(long, long, long) override { return 1; }
     int GetWavFormat(int* index) override {
         if (index) *index = wavFormatIndex_;
@@ -146,6 +145,11 @@ private:
     char deviceName_[kDeviceNameBytes] = {};
     char captureFile_[kPathBytes] = {};
     int copyProgress_ = 0;
+    // Events that came in while Stop waited, handed out before the graph's own.
+    struct HeldEvent {
+        long code, param1, param2;
+    };
+    std::deque<HeldEvent> held_;
 };
 
 void LiveGrabber::ShowError(const char* text) {
@@ -233,6 +237,9 @@ void LiveGrabber::RemoveCaptureChain() {
     if (!core_.graph || !core_.source) return;
     core_.RemoveDownstream(core_.source.Get());
     core_.graph->RemoveFilter(core_.source.Get());
+    // A chain that failed halfway leaves filters that hang below nothing; an unconnected writer
+    // would still open (and empty) the output file when the graph runs.
+    core_.RemoveFiltersExcept({});
 }
 
 int LiveGrabber::Stop() {
@@ -246,7 +253,24 @@ int LiveGrabber::Stop() {
         LONG code = 0;
         core_.events->WaitForCompletion(kCompleteTimeoutMs, &code);
     }
-    return core_.StopFrom(false);
+    int stopped = core_.StopFrom(false);
+    // The completion that ended the files was the stop's own doing; a caller that drained it
+    // later would take it for a recording that ended by itself. Other events are kept.
+    long code, param1, param2;
+    while (core_.events && core_.GetEvent(&code, &param1, &param2))
+        if (code != EC_COMPLETE) held_.push_back({code, param1, param2});
+    return stopped;
+}
+
+int LiveGrabber::GetEvent(long* code, long* param1, long* param2) {
+    if (!held_.empty() && core_.state != kNoGraph && code && param1 && param2) {
+        *code = held_.front().code;
+        *param1 = held_.front().param1;
+        *param2 = held_.front().param2;
+        held_.pop_front();
+        return 1;
+    }
+    return core_.GetEvent(code, param1, param2);
 }
 
 void LiveGrabber::ReleaseGraph() {
@@ -255,6 +279,7 @@ void LiveGrabber::ReleaseGraph() {
     FreeInputLines();
     devices_ = nullptr;
     core_.ReleaseInterfaces();
+    held_.clear();
     builder_ = nullptr;
     builtFormat_ = -1;
 }
@@ -391,6 +416,7 @@ int LiveGrabber::ChooseCaptureFormat(HWND owner) {
     if (!BuildCaptureChain(builtFormat_, false)) {
         core_.levelTap = nullptr;
         core_.RemoveDownstream(core_.source.Get());
+        core_.RemoveFiltersExcept({core_.source});
         captureFormat_ = previous;
         type.SetFormat(&previous, sizeof previous);
         config->SetFormat(&type);

@@ -95,6 +95,11 @@ public:
 
 protected:
     HRESULT FillBuffer(IMediaSample* sample) override;
+    // The pin's thread hands the captured audio on; it runs above the encoders' work.
+    HRESULT OnThreadStartPlay() override {
+        SetThreadPriority(THREAD_PRIORITY_HIGHEST);
+        return S_OK;
+    }
 
 private:
     using SourceStream::PrimaryInterface;

@@ -11,6 +11,7 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -54,7 +55,9 @@ public:
     REFERENCE_TIME Latency() const;
 
 private:
-    uint64_t RecordedBytes();                      // by the server's clock of the stream
+    uint64_t RecordedBytes();  // by the server's clock of the stream
+    // What the server has written into the stream's buffer, asked of the server itself.
+    std::optional<uint64_t> ServerWrittenBytes(std::chrono::milliseconds timeout);
     bool StartStream();                            // under the client's lock
     void DropStream();                             // under the client's lock
     void Push(const uint8_t* data, size_t bytes);  // data null: a hole of silence

@@ -54,6 +54,7 @@ public:
 
     HRESULT StartStreaming() override {
         const MediaType& in = InputType();
+        if (!in.WaveFormat()) return VFW_E_NOT_CONNECTED;
         // A plain PCM format is written as the classic 16-byte fmt chunk every reader knows.
         size_t formatSize = in.WaveFormat()->wFormatTag == WAVE_FORMAT_PCM
                                 ? sizeof(PCMWAVEFORMAT)

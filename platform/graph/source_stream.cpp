@@ -62,6 +62,11 @@ void SourceStream::StopThread() {
     thread_.join();
 }
 
+bool SourceStream::StopRequested() {
+    std::lock_guard lock(mutex_);
+    return command_ != Command::None;
+}
+
 HRESULT SourceStream::Restart(const std::function<void()>& reposition) {
     if (!thread_.joinable()) {
         reposition();
@@ -96,7 +101,9 @@ bool SourceStream::WaitWhileParked(std::unique_lock<std::mutex>& lock) {
         if (command_ == Command::Park) {
             parked_ = true;
             changed_.notify_all();
-            changed_.wait(lock, [&] { return command_ != Command::Park; });
+            // A restart clears parked_ when done; the next one may set Park again before this
+            // thread wakes, and must then find it parked anew, not still waiting here.
+            changed_.wait(lock, [&] { return command_ != Command::Park || !parked_; });
             continue;
         }
         if (streaming_) return true;

@@ -45,6 +45,10 @@ protected:
     // not raise it).
     static void SetThreadPriority(int priority);
 
+    // True once a stop or a reposition waits for the thread: a FillBuffer that retries slow
+    // reads asks between them and gives up (its S_FALSE then ends nothing but the fill).
+    bool StopRequested();
+
     // A derived class must call this first thing in its destructor, so the thread never calls
     // into a half-destroyed object.
     void StopThread();

@@ -106,6 +106,8 @@ HRESULT TransformFilter::CheckTransform(const MediaType&, const MediaType& outpu
 
 HRESULT TransformFilter::Pause() {
     bool starting = IsStopped();
+    // Streaming needs the input's format; a filter left unconnected by a failed chain refuses.
+    if (starting && !input_->IsConnected()) return VFW_E_NOT_CONNECTED;
     HRESULT hr = BaseFilter::Pause();
     if (SUCCEEDED(hr) && starting) {
         std::lock_guard lock(streamLock_);

@@ -7,12 +7,15 @@
 #include <taglib/id3v2tag.h>
 #include <taglib/infotag.h>
 #include <taglib/mpegfile.h>
+#include <taglib/tdebuglistener.h>
 #include <taglib/textidentificationframe.h>
 #include <taglib/wavfile.h>
 
 #include <cstring>
 #include <cwctype>
+#include <deque>
 #include <memory>
+#include <mutex>
 #include <optional>
 
 #include "platform/com/strings.h"
@@ -134,8 +137,34 @@ public:
     }
 };
 
+// TagLib reports damaged files line by line on the standard streams, which are the tag
+// editor's and quilgrab's own output; the lines go into a small log of their own instead.
+class QuietDebugLog : public TagLib::DebugListener {
+public:
+    void printMessage(const TagLib::String& message) override {
+        std::lock_guard lock(mutex_);
+        lines_.push_back(message.to8Bit(true));
+        if (lines_.size() > kKeptLines) lines_.pop_front();
+    }
+    std::vector<std::string> Lines() {
+        std::lock_guard lock(mutex_);
+        return {lines_.begin(), lines_.end()};
+    }
+
+private:
+    static constexpr size_t kKeptLines = 100;
+    std::mutex mutex_;
+    std::deque<std::string> lines_;
+};
+
+QuietDebugLog& DebugLog() {
+    static QuietDebugLog log;
+    return log;
+}
+
 void UseUtf8Texts() {
     static const bool installed = [] {
+        TagLib::setDebugListener(&DebugLog());
         static const InfoTextHandler handler;
         TagLib::RIFF::Info::Tag::setStringHandler(&handler);
         TagLib::ID3v2::FrameFactory::instance()->setDefaultTextEncoding(TagLib::String::UTF8);
@@ -416,6 +445,11 @@ HRESULT WriteAsf(TagLib::IOStream* stream, const std::vector<Attribute>& changes
 }
 
 }  // namespace
+
+std::vector<std::string> TagLibMessages() {
+    UseUtf8Texts();
+    return DebugLog().Lines();
+}
 
 std::vector<BYTE> StringValue(std::wstring_view text) {
     std::vector<BYTE> value((text.size() + 1) * sizeof(WCHAR), 0);

@@ -78,6 +78,10 @@ bool ReadAttributes(MediaKind kind, TagLib::IOStream* stream, std::vector<Attrib
 // S_OK when SetAttribute may store this attribute in a file of the given kind.
 HRESULT CheckWritable(MediaKind kind, const Attribute& attribute);
 
+// The tag library's latest diagnostic lines (about damaged files), which are kept off the
+// standard streams.
+std::vector<std::string> TagLibMessages();
+
 // Stores the attributes in the file behind the stream, each already passed CheckWritable. An
 // empty text removes the tag field.
 HRESULT WriteAttributes(MediaKind kind, TagLib::IOStream* stream,

@@ -1,7 +1,9 @@
 #include "platform/wmf/metadata_editor.h"
 
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
+#include <sys/xattr.h>
 #include <unistd.h>
 
 #include <taglib/tiostream.h>
@@ -16,6 +18,7 @@
 #include <vector>
 
 #include "platform/com/strings.h"
+#include "platform/wmf/save_checks.h"
 
 namespace quil::wmf {
 namespace {
@@ -218,34 +221,58 @@ private:
     int error_ = 0;
 };
 
-// The new file of a flush, removed again unless it replaced the original.
+// Temporary files of a save sit next to the file, hidden, named ".<name>.quiltag-new-XXXXXX"
+// (the new copy) or ".<name>.quiltag-backup-XXXXXX" (the copy kept while a file is edited in
+// place). A new copy is locked while its save runs; one that nobody holds was left by a save
+// that was killed, and the next save in that folder removes it. Backups are never removed
+// automatically: after a killed in-place edit they may hold the only intact audio.
+constexpr std::string_view kNewCopyMark = ".quiltag-new-";
+constexpr std::string_view kBackupMark = ".quiltag-backup-";
+
+void RemoveStaleCopies(const fs::path& folder) {
+    std::error_code error;
+    for (fs::directory_iterator it(folder, error), end; !error && it != end; it.increment(error)) {
+        std::string name = it->path().filename().string();
+        if (name.empty() || name[0] != '.' || name.find(kNewCopyMark) == std::string::npos)
+            continue;
+        UniqueFd fd(::open(it->path().c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK));
+        struct stat info {};
+        if (!fd || ::fstat(fd.get(), &info) != 0 || !S_ISREG(info.st_mode)) continue;
+        if (::flock(fd.get(), LOCK_EX | LOCK_NB) == 0) ::unlink(it->path().c_str());
+    }
+}
+
+// A temporary file of a save, removed again unless it replaced the original or was kept.
 class ReplacementFile {
 public:
-    explicit ReplacementFile(const fs::path& original) {
+    ReplacementFile(const fs::path& original, std::string_view mark) {
         // Hidden, and without the media extension at the end, so file lists skip it.
         std::string base(Utf8Prefix(original.filename().string(), 200));
-        path_ = (original.parent_path() / ("." + base + ".XXXXXX")).string();
+        path_ = (original.parent_path() / ("." + base + std::string(mark) + "XXXXXX")).string();
         int fd = ::mkostemp(path_.data(), O_CLOEXEC);
         if (fd < 0) error_ = errno;
+        if (fd >= 0) ::flock(fd, LOCK_EX);
         fd_.Reset(fd);
     }
     ReplacementFile(const ReplacementFile&) = delete;
     ReplacementFile& operator=(const ReplacementFile&) = delete;
     ~ReplacementFile() {
-        fd_.Close();
         if (!committed_ && error_ == 0) ::unlink(path_.c_str());
+        fd_.Close();
     }
 
     int error() const { return error_; }
     int fd() const { return fd_.get(); }
     const std::string& path() const { return path_; }
+    void Keep() { committed_ = true; }
 
-    // Syncs the new file and renames it over the original; 0 or an errno.
+    // Syncs the new file and renames it over the original; 0 or an errno. The rename comes
+    // before the close, so the file stays locked until it is the original.
     int Commit(const fs::path& original) {
         if (::fsync(fd_.get()) != 0) return errno;
-        if (int error = fd_.Close()) return error;
         if (::rename(path_.c_str(), original.c_str()) != 0) return errno;
         committed_ = true;
+        if (int error = fd_.Close()) return error;
         // Make the rename itself durable; the file is already replaced if this fails.
         UniqueFd folder(::open(original.parent_path().c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
         if (folder) ::fsync(folder.get());
@@ -277,6 +304,9 @@ std::optional<MediaKind> Sniff(int fd, const fs::path& path) {
     return std::nullopt;
 }
 
+// The changes did not read back from the written file.
+constexpr HRESULT kTagWriteFailedCheck = HRESULT_FROM_WIN32(ERROR_WRITE_FAULT);
+
 HRESULT CopyContents(int from, int to) {
     std::vector<char> buffer(1 << 16);
     off_t at = 0;
@@ -288,6 +318,63 @@ HRESULT CopyContents(int from, int to) {
         if (int error = WriteFully(to, buffer.data(), got, at)) return HresultFromErrno(error);
         at += static_cast<off_t>(got);
     }
+}
+
+// Copies every extended attribute (ACLs and security labels among them); false when one could not
+// be read or kept, so the caller edits in place instead of losing it.
+bool CopyExtendedAttributes(int from, int to) {
+    ssize_t size = ::flistxattr(from, nullptr, 0);
+    if (size < 0) return errno == ENOTSUP;
+    std::vector<char> names(static_cast<size_t>(size));
+    size = ::flistxattr(from, names.data(), names.size());
+    if (size < 0) return false;
+    for (size_t at = 0; at < static_cast<size_t>(size);) {
+        const char* name = names.data() + at;
+        at += std::strlen(name) + 1;
+        ssize_t length = ::fgetxattr(from, name, nullptr, 0);
+        if (length < 0) return false;
+        std::vector<char> value(static_cast<size_t>(length));
+        length = ::fgetxattr(from, name, value.data(), value.size());
+        if (length < 0 || ::fsetxattr(to, name, value.data(), static_cast<size_t>(length), 0) != 0)
+            return false;
+    }
+    return true;
+}
+
+// The text an attribute shows, for comparing what was asked with what a file holds.
+std::optional<std::wstring> ShownText(const Attribute& attribute) {
+    switch (attribute.type) {
+        case WMT_TYPE_STRING:
+            return StringOf(attribute.value);
+        case WMT_TYPE_DWORD:
+        case WMT_TYPE_WORD:
+        case WMT_TYPE_QWORD: {
+            uint64_t number = 0;
+            std::memcpy(&number, attribute.value.data(), std::min<size_t>(8, attribute.value.size()));
+            if (attribute.type == WMT_TYPE_DWORD) number &= 0xFFFFFFFFull;
+            if (attribute.type == WMT_TYPE_WORD) number &= 0xFFFFull;
+            return std::to_wstring(number);
+        }
+        default:
+            return std::nullopt;
+    }
+}
+
+// True when every change reads back from the attributes as it was asked for.
+bool ChangesReadBack(const std::vector<Attribute>& changes, const std::vector<Attribute>& read) {
+    for (const Attribute& change : changes) {
+        const Attribute* found = nullptr;
+        for (const Attribute& attribute : read)
+            if (SameName(attribute.name, change.name)) found = &attribute;
+        auto wanted = ShownText(change);
+        if (!wanted) {
+            if (!found || found->value != change.value) return false;
+            continue;
+        }
+        auto shown = found ? ShownText(*found) : std::optional<std::wstring>(L"");
+        if (!shown || *shown != *wanted) return false;
+    }
+    return true;
 }
 
 class MetadataEditor : public ComImpl<IWMMetadataEditor, IWMHeaderInfo> {
@@ -441,6 +528,10 @@ private:
         return parsed ? S_OK : kUnreadableFile;
     }
 
+    // Every change of one flush goes into one new copy of the file, which replaces the original
+    // once its audio and its tags are checked. A file whose identity a copy cannot keep (more
+    // than one link, an owner or extended attributes that cannot be given to the copy) is
+    // edited in place instead, after a backup copy that goes again on success.
     HRESULT WriteReplacement() const {
         struct stat original {};
         if (::stat(path_.c_str(), &original) != 0) return HresultFromErrno(errno);
@@ -451,22 +542,64 @@ private:
 
         UniqueFd source(::open(path_.c_str(), O_RDONLY | O_CLOEXEC));
         if (!source) return HresultFromErrno(errno);
-        ReplacementFile replacement(path_);
+        HRESULT hr = CheckContainerSizes(kind_, source.get());
+        if (FAILED(hr)) return hr;
+        RemoveStaleCopies(path_.parent_path());
+        auto audio = FingerprintAudio(path_.string());
+        if (original.st_nlink > 1) return WriteInPlace(source.get(), audio);
+
+        ReplacementFile replacement(path_, kNewCopyMark);
         if (replacement.error() != 0) return HresultFromErrno(replacement.error());
         if (::fchmod(replacement.fd(), original.st_mode & 07777) != 0)
             return HresultFromErrno(errno);
-        if (::fchown(replacement.fd(), original.st_uid, original.st_gid) != 0) {
-            // Only the superuser may give a file away; anyone else owns the original already.
-        }
-        HRESULT hr = CopyContents(source.get(), replacement.fd());
+        if (::fchown(replacement.fd(), original.st_uid, original.st_gid) != 0 ||
+            !CopyExtendedAttributes(source.get(), replacement.fd()))
+            return WriteInPlace(source.get(), audio);
+        hr = CopyContents(source.get(), replacement.fd());
         if (FAILED(hr)) return hr;
-
-        CheckedFileStream stream(replacement.fd(), replacement.path(), true);
-        hr = WriteAttributes(kind_, &stream, changes_);
-        if (stream.error() != 0) return HresultFromErrno(stream.error());
+        hr = WriteAndCheck(replacement.fd(), replacement.path(), audio);
         if (FAILED(hr)) return hr;
         if (int error = replacement.Commit(path_)) return HresultFromErrno(error);
         return S_OK;
+    }
+
+    // Writes the changes into the file of fd, then checks that its audio is the original's and
+    // that the changes read back.
+    HRESULT WriteAndCheck(int fd, const std::string& path,
+                          const std::optional<AudioFingerprint>& audio) const {
+        CheckedFileStream stream(fd, path, true);
+        HRESULT hr = WriteAttributes(kind_, &stream, changes_);
+        if (stream.error() != 0) return HresultFromErrno(stream.error());
+        if (FAILED(hr)) return hr;
+        if (::fsync(fd) != 0) return HresultFromErrno(errno);
+        if (audio) {
+            auto written = FingerprintAudio(path);
+            if (!written || !(*written == *audio)) return kAudioChanged;
+        }
+        CheckedFileStream reread(fd, path, false);
+        std::vector<Attribute> attributes;
+        if (!ReadAttributes(kind_, &reread, &attributes) || !ChangesReadBack(changes_, attributes))
+            return kTagWriteFailedCheck;
+        return S_OK;
+    }
+
+    HRESULT WriteInPlace(int source, const std::optional<AudioFingerprint>& audio) const {
+        ReplacementFile backup(path_, kBackupMark);
+        if (backup.error() != 0) return HresultFromErrno(backup.error());
+        HRESULT hr = CopyContents(source, backup.fd());
+        if (FAILED(hr)) return hr;
+        if (::fsync(backup.fd()) != 0) return HresultFromErrno(errno);
+        struct stat saved {};
+        if (::fstat(backup.fd(), &saved) != 0) return HresultFromErrno(errno);
+        UniqueFd target(::open(path_.c_str(), O_RDWR | O_CLOEXEC));
+        if (!target) return HresultFromErrno(errno);
+        hr = WriteAndCheck(target.get(), path_.string(), audio);
+        if (SUCCEEDED(hr)) return S_OK;
+        // Put the original bytes back; if even that fails, the backup stays for the user.
+        if (FAILED(CopyContents(backup.fd(), target.get())) ||
+            ::ftruncate(target.get(), saved.st_size) != 0 || ::fsync(target.get()) != 0)
+            backup.Keep();
+        return hr;
     }
 
     bool open_ = false;

@@ -17,6 +17,7 @@
 #include <string>
 #include <vector>
 
+#include "app/settings/output_file.h"
 #include "cdsource/cd_interfaces.h"
 #include "engine/cd/cd_audio_grabber.h"
 #include "platform/com/class_registry.h"
@@ -154,10 +155,7 @@ std::string OutputPath(const Options& options, int track) {
     std::snprintf(name, sizeof name, "Track %02d %s", track, stamp);
     std::filesystem::path base = std::filesystem::path(options.outDir) / name;
     std::string extension = kExtensions[options.format];
-    std::filesystem::path candidate = base.string() + extension;
-    for (int n = 2; std::filesystem::exists(candidate); ++n)
-        candidate = base.string() + " (" + std::to_string(n) + ")" + extension;
-    return candidate.string();
+    return settings::ClaimOutputName(base.string(), extension).path;
 }
 
 std::string LastAudioProfile(Grabber& grabber, int version) {
@@ -223,7 +221,7 @@ int RipTrack(Grabber& grabber, const Options& options, int track) {
     if (output.size() >= 260) {
         std::fprintf(stderr, "quilgrab: the output path is longer than 259 bytes: %s\n",
                      output.c_str());
-        return 1;
+        return FinishOutput(output, 1);
     }
     QueueWindow window;
     grabber->LockDoor(1);
@@ -260,7 +258,7 @@ int RipTrack(Grabber& grabber, const Options& options, int track) {
                      track);
         grabber->Stop();
         grabber->ClearOutput();
-        return 1;
+        return FinishOutput(output, 1);
     }
     bool terminal = isatty(STDERR_FILENO);
     int result = 1;
@@ -305,8 +303,7 @@ int RipTrack(Grabber& grabber, const Options& options, int track) {
                      "written as silence\n",
                      unreadable, unreadable == 1 ? "" : "s", track,
                      unreadable == 1 ? "was" : "were");
-    if (result == 0) std::printf("%s\n", output.c_str());
-    return result;
+    return FinishOutput(output, result);
 }
 
 }  // namespace

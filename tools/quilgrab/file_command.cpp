@@ -14,6 +14,7 @@
 #include <thread>
 #include <vector>
 
+#include "app/settings/output_file.h"
 #include "engine/media/file_audio_grabber.h"
 #include "platform/com/strings.h"
 #include "platform/wmf/profile_manager.h"
@@ -106,11 +107,8 @@ std::string OutputPath(const Options& options, const std::string& input, bool is
     std::strftime(stamp, sizeof stamp, "%Y%m%d %H%M%S", &local);
     std::filesystem::path base = std::filesystem::path(options.outDir) / (stem + " " + stamp);
     std::string extension = kExtensions[options.format];
-    // Never overwrite an earlier grab.
-    std::filesystem::path candidate = base.string() + extension;
-    for (int n = 2; std::filesystem::exists(candidate); ++n)
-        candidate = base.string() + " (" + std::to_string(n) + ")" + extension;
-    return candidate.string();
+    // Never overwrite an earlier grab, nor one started at the same time.
+    return settings::ClaimOutputName(base.string(), extension).path;
 }
 
 int GrabOne(const Options& options, const std::string& input, bool isStream) {
@@ -118,7 +116,7 @@ int GrabOne(const Options& options, const std::string& input, bool isStream) {
     if (output.size() >= 260) {
         std::fprintf(stderr, "quilgrab: the output path is longer than 259 bytes: %s\n",
                      output.c_str());
-        return 1;
+        return FinishOutput(output, 1);
     }
     auto* grabber = static_cast<FileAudioGrabber*>(FileAudioGrabberCreateInstance());
     if (!grabber) return 1;
@@ -182,12 +180,11 @@ int GrabOne(const Options& options, const std::string& input, bool isStream) {
             }
             grabber->Stop();
             if (terminal) std::fprintf(stderr, "\n");
-            if (result == 0) std::printf("%s\n", output.c_str());
         }
     }
     grabber->ReleaseGraph();
     grabber->Destroy();
-    return result;
+    return FinishOutput(output, result);
 }
 
 int RunGrab(std::span<char* const> arguments, bool isStream) {

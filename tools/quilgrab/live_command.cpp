@@ -14,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "app/settings/output_file.h"
 #include "engine/live/live_audio_grabber.h"
 #include "platform/audio/recording_devices.h"
 #include "platform/com/strings.h"
@@ -153,23 +154,14 @@ std::string OutputPath(const Options& options) {
     std::filesystem::path base =
         std::filesystem::path(options.outDir) / ("live " + std::string(stamp));
     std::string extension = kExtensions[options.format];
-    // Never overwrite an earlier recording.
-    std::filesystem::path candidate = base.string() + extension;
-    for (int n = 2; std::filesystem::exists(candidate); ++n)
-        candidate = base.string() + " (" + std::to_string(n) + ")" + extension;
-    return candidate.string();
+    // Never overwrite an earlier recording, nor one started at the same time.
+    return settings::ClaimOutputName(base.string(), extension).path;
 }
 
 int Record(const Options& options) {
     std::string device = options.device;
     if (!audio::FindRecordingDevice(device))
         if (auto bySource = audio::FindRecordingSource(device)) device = bySource->name;
-    std::string output = OutputPath(options);
-    if (output.size() >= 260) {
-        std::fprintf(stderr, "quilgrab: the output path is longer than 259 bytes: %s\n",
-                     output.c_str());
-        return 1;
-    }
     Grabber grabber;
     if (!grabber.g) return 1;
     if (!grabber->SelectDevice(device.c_str(), 0)) {
@@ -191,11 +183,19 @@ int Record(const Options& options) {
     if (options.format == 2 && profile.empty()) profile = DefaultWmaProfile(options.wmaVersion);
     grabber->SetWmaProfile(options.wmaVersion, profile.c_str());
 
+    // The name is taken once the device is known to be there.
+    std::string output = OutputPath(options);
+    if (output.size() >= 260) {
+        std::fprintf(stderr, "quilgrab: the output path is longer than 259 bytes: %s\n",
+                     output.c_str());
+        return FinishOutput(output, 1);
+    }
     QueueWindow window;
     if (!grabber->BuildGraph(options.format, output.c_str()) ||
         !grabber->SetNotifyWindow(window.handle(), kLiveEvent) || !grabber->Run()) {
         std::fprintf(stderr, "quilgrab: recording from %s failed\n", device.c_str());
-        return 1;
+        grabber->ReleaseGraph();
+        return FinishOutput(output, 1);
     }
     PCMWAVEFORMAT format{};
     grabber->GetCaptureFormat(&format);
@@ -241,8 +241,7 @@ int Record(const Options& options) {
     grabber->Stop();
     grabber->ReleaseGraph();
     if (terminal) std::fprintf(stderr, "\n");
-    std::printf("%s\n", output.c_str());
-    return result;
+    return FinishOutput(output, result);
 }
 
 }  // namespace

@@ -4,7 +4,31 @@
 #include <cstring>
 #include <span>
 
+#include "app/settings/output_file.h"
 #include "tools/quilgrab/commands.h"
+
+namespace quil::grab {
+
+int FinishOutput(const std::string& path, int status) {
+    switch (settings::CheckFinishedOutput(path)) {
+        case settings::FinishedOutput::kKept:
+            if (status == 0) std::printf("%s\n", path.c_str());
+            return status;
+        case settings::FinishedOutput::kNoAudio:
+            if (status == 0)
+                std::fprintf(stderr, "quilgrab: no audio: nothing was recorded into %s, which "
+                                     "was removed\n", path.c_str());
+            return 1;
+        case settings::FinishedOutput::kMissing:
+            if (status == 0)
+                std::fprintf(stderr, "quilgrab: %s is no longer there (was its folder removed "
+                                     "or renamed?); the grab is lost\n", path.c_str());
+            return 1;
+    }
+    return 1;
+}
+
+}  // namespace quil::grab
 
 namespace {
 
