@@ -292,7 +292,12 @@ TrackResult RipTrack(Grabber& grabber, const Options& options, int track, const 
     }
     grabber->GetUnreadableSectors(&result.unreadable);
     grabber->Stop();
+    grabber->ClearOutput();
     line.Clear();
+    // Reading runs ahead of the progress it reports; a WAV file can be cut exactly.
+    if (result.ripped && limit && *limit < length && format.format == 0 &&
+        TrimWav(claim.path, *limit))
+        result.seconds = *limit;
     if ((result.ripped || result.cut) && options.tag && format.format != 3 &&
         !TagTrack(claim.path, track, disc, options.common.verbose))
         line.Note("quilgrab: the tags of " + claim.path + " could not be written");
