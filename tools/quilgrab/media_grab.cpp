@@ -203,6 +203,10 @@ GrabResult RunMediaGrab(const GrabRequest& request) {
         result.audioSeconds = std::max(result.audioSeconds, position);
     if (result.outcome == GrabOutcome::kDone && result.duration > 0)
         result.audioSeconds = result.duration;
+    // The end can arrive before the position shows the limit passed.
+    if (result.outcome == GrabOutcome::kDone && request.seconds &&
+        result.audioSeconds >= *request.seconds)
+        result.outcome = GrabOutcome::kLimitReached;
     grabber->Stop();
     handle.Release();
     // An extraction runs far ahead of the position it reports; a WAV file can be cut exactly.

@@ -60,6 +60,16 @@ TEST(QuilgrabStream, AStreamThatEndsEarlyFailsUnlessUntilEndWasAsked) {
     ASSERT_EQ(files.size(), 2u) << run.out;
     EXPECT_NEAR(ProbeSeconds(files[0]), 4.0, 0.2);
 
+    // A server that announces more than it sends and drops the connection.
+    std::string tone = ToneBytes(dir, 4);
+    server.Handle("/dropped.mp3", quil::test::HttpDropMidBody(tone.size() * 3, tone));
+    run = Quilgrab("stream --retries 0 -f wav -d " + Quote(out.string()) + " " +
+                   Quote(server.Url("/dropped.mp3")));
+    EXPECT_EQ(run.status, 1) << run.err;
+    EXPECT_NE(run.err.find("ended early"), std::string::npos) << run.err;
+    ASSERT_EQ(Lines(run.out).size(), 1u) << run.out;
+    EXPECT_GT(ProbeSeconds(Lines(run.out)[0]), 3.0);
+
     run = Quilgrab("stream --until-end -q -f wav -d " + Quote(out.string()) + " " +
                    Quote(server.Url("/radio.mp3")));
     EXPECT_EQ(run.status, 0) << run.err;
