@@ -221,6 +221,33 @@ TEST(QuilgrabFile, InterruptFinishesTheCurrentFileAndSaysWhatWasNotDone) {
     }
 }
 
+// On a terminal (a pseudo-terminal from script(1)) the progress line is redrawn in place and
+// never reaches the 80th column; the final line is the output alone.
+TEST(QuilgrabFile, ProgressOnATerminalIsOneLineRedrawnInPlace) {
+    auto dir = MakeTempDir("file_progress");
+    auto input = dir / "a long input name to be cut on an eighty column terminal, really.wav";
+    ASSERT_TRUE(MakeTone(input, 600));
+    std::string out;
+    ASSERT_EQ(quil::test::RunCommand("COLUMNS=80 script -qfec " +
+                                         Quote(std::string(QUILGRAB_PATH) + " file -f mp3 -d " +
+                                               Quote(dir.string()) + " " + Quote(input.string())) +
+                                         " /dev/null",
+                                     &out),
+              0);
+    size_t redraws = 0;
+    for (size_t at = out.find('\r'); at != std::string::npos; at = out.find('\r', at + 1)) {
+        size_t end = out.find_first_of("\r\n\x1b", at + 1);
+        std::string drawn = out.substr(at + 1, end == std::string::npos ? end : end - at - 1);
+        EXPECT_LT(drawn.size(), 80u) << drawn;
+        if (drawn.find("%") != std::string::npos) ++redraws;
+    }
+    EXPECT_GT(redraws, 0u) << out;
+    EXPECT_NE(out.find("x  ETA "), std::string::npos) << out;
+    // The line is erased before the result is printed.
+    std::string result = (dir / (input.stem().string() + ".mp3")).string();
+    EXPECT_NE(out.find("\r\x1b[K" + result + "\r\n"), std::string::npos) << out;
+}
+
 TEST(QuilgrabFile, DefaultsComeFromTheStoredSettings) {
     auto dir = MakeTempDir("file_settings");
     ASSERT_EQ(quil::test::RunCommand("ffmpeg -v error -f lavfi -i sine=duration=1 -ac 2 " +
