@@ -188,7 +188,7 @@ CommandRun AddStreamCommand(CLI::App& program) {
         ->default_val(options->retries);
     command
         ->add_option("--retry-wait", options->retryWait,
-                     "seconds before the first new try; doubles each time")
+                     "seconds before the first new try; each further try waits that much longer")
         ->check(NumberRange(0, 600))
         ->default_val(options->retryWait);
     AddVerbosityOptions(*command, options->common);
