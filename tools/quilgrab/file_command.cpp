@@ -112,7 +112,6 @@ int RunFile(FileOptions& options, CLI::App& command) {
             if (name == "-")
                 throw CLI::ValidationError("INPUT", "- (standard input) must be the only input");
     }
-    bool quiet = options.common.quiet || options.common.output.file == "-";
     auto reports =
         RunBatch(items, options.jobs, options.common.quiet,
                  [&](const BatchItem& item, std::function<void(double, double)> progress) {
@@ -130,7 +129,6 @@ int RunFile(FileOptions& options, CLI::App& command) {
             }
         return Interrupted() ? InterruptedExitStatus() : status;
     }
-    (void)quiet;
     return ReportBatch(items, reports, options.common.quiet);
 }
 

@@ -143,7 +143,6 @@ ItemReport RecordStream(const StreamOptions& options, const BatchItem& item,
                  ? std::string()
                  : "; the stream ended early: " + ClockText(total) + asked + " recorded" +
                        (options.untilEnd ? "" : " (--until-end accepts an end)"));
-        if (!outputs.empty()) report.output = report.output;
     }
     return report;
 }
