@@ -2,69 +2,53 @@
 // library into WAV, MP3, WMA or OGG. Disc images named in "Virtual CD drives" are drives too.
 
 #include <dlfcn.h>
+#include <fcntl.h>
 #include <signal.h>
 #include <unistd.h>
 
 #include <algorithm>
-#include <atomic>
 #include <cctype>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <ctime>
 #include <filesystem>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
 
-#include "app/settings/output_file.h"
+#include "app/tags/media_tag_editor.h"
 #include "cdsource/cd_interfaces.h"
 #include "engine/cd/cd_audio_grabber.h"
 #include "platform/com/class_registry.h"
+#include "platform/com/strings.h"
 #include "platform/registry/registry.h"
 #include "platform/sectorlink/sectorlink.h"
 #include "platform/window/window.h"
+#include "tools/quilgrab/cd_disc.h"
+#include "tools/quilgrab/cli_options.h"
 #include "tools/quilgrab/commands.h"
+#include "tools/quilgrab/interrupt.h"
+#include "tools/quilgrab/media_grab.h"
+#include "tools/quilgrab/output_names.h"
+#include "tools/quilgrab/progress.h"
 
 namespace quil::grab {
 
 namespace {
 
-constexpr const char* kCdUsage =
-    "Usage: quilgrab cd --drives\n"
-    "       quilgrab cd --list [--drive D]\n"
-    "       quilgrab cd --track N[,N-M...] --format wav|mp3|wma|ogg [--drive D] [options]\n"
-    "Options:\n"
-    "  --drive D            drive letter (default D, the first drive)\n"
-    "  --out DIR            output folder (default: the current folder)\n"
-    "  --mp3-bitrate N      MP3 bit rate in kbit/s (default 128)\n"
-    "  --mp3-rate N         MP3 sample rate in Hz (default 44100)\n"
-    "  --wav-format N       WAV format index 0 to 35 (default 2: 44100 Hz, 16 bits, stereo)\n"
-    "  --wma-version V      Windows Media version 4, 7, 8 or 9 (default 7)\n"
-    "  --wma-profile NAME   a profile name as \"quilgrab profiles\" lists it\n"
-    "  --ogg-quality Q      Vorbis quality 0 to 10 (default 6)\n"
-    "Drive letters name the optical drives from D on, then the disc images listed in the\n"
-    "settings value \"Virtual CD drives\".\n";
-
 constexpr UINT kRipMessage = 2138;
-const char* kExtensions[] = {".wav", ".mp3", ".wma", ".ogg"};
 const char* kDiscKinds[] = {"No Disk",   "Audio CD", "Data CD",  "Mixed CD",
                             "Audio DVD", "Data DVD", "Mixed DVD"};
 
-std::atomic<bool> interrupted{false};
-void OnInterrupt(int) {
-    interrupted = true;
-}
-
 struct Options {
+    CommonOptions common = LoadStoredDefaults();
     bool listDrives = false, listTracks = false;
+    std::string driveText = "D", device, image, trackText;
     int drive = 'D';
-    std::vector<int> tracks;
-    int format = -1;
-    std::string outDir = ".";
-    int mp3Bitrate = 128, mp3Rate = 44100, wavFormat = 2, wmaVersion = 7;
-    std::string wmaProfile;
-    float oggQuality = 6.0f;
+    std::vector<int> tracks;  // empty: all
+    bool tag = true;
 };
 
 // The grabber and its graph, released in reverse order of creation.
@@ -112,50 +96,6 @@ bool EnsureTrackSourceRegistered() {
         std::fprintf(stderr, "quilgrab: the CD track source cannot be registered (0x%08X)\n",
                      static_cast<unsigned>(hr));
     return SUCCEEDED(hr);
-}
-
-bool ParseNumber(const char* text, double* value) {
-    char* end = nullptr;
-    *value = std::strtod(text, &end);
-    return end && *end == '\0' && end != text;
-}
-
-// "1,3-5" -> 1 3 4 5.
-bool ParseTracks(const std::string& text, std::vector<int>* tracks) {
-    size_t at = 0;
-    while (at <= text.size()) {
-        size_t comma = text.find(',', at);
-        std::string item =
-            text.substr(at, comma == std::string::npos ? std::string::npos : comma - at);
-        size_t dash = item.find('-');
-        char* end = nullptr;
-        long first = std::strtol(item.c_str(), &end, 10);
-        long last = first;
-        if (end == item.c_str()) return false;
-        if (dash != std::string::npos) {
-            const char* rest = item.c_str() + dash + 1;
-            last = std::strtol(rest, &end, 10);
-            if (end == rest) return false;
-        }
-        if (*end != '\0' || first < 1 || last < first || last > 99) return false;
-        for (long t = first; t <= last; ++t) tracks->push_back(static_cast<int>(t));
-        if (comma == std::string::npos) break;
-        at = comma + 1;
-    }
-    return !tracks->empty();
-}
-
-std::string OutputPath(const Options& options, int track) {
-    std::time_t now = std::time(nullptr);
-    std::tm local{};
-    localtime_r(&now, &local);
-    char stamp[32];
-    std::strftime(stamp, sizeof stamp, "%Y%m%d %H%M%S", &local);
-    char name[64];
-    std::snprintf(name, sizeof name, "Track %02d %s", track, stamp);
-    std::filesystem::path base = std::filesystem::path(options.outDir) / name;
-    std::string extension = kExtensions[options.format];
-    return settings::ClaimOutputName(base.string(), extension).path;
 }
 
 std::string LastAudioProfile(Grabber& grabber, int version) {
@@ -215,196 +155,305 @@ int ListTracks(Grabber& grabber, const Options& options) {
     return 0;
 }
 
-// One track, in the CD page's order of calls.
-int RipTrack(Grabber& grabber, const Options& options, int track) {
-    std::string output = OutputPath(options, track);
-    if (output.size() >= 260) {
-        std::fprintf(stderr, "quilgrab: the output path is longer than 259 bytes: %s\n",
-                     output.c_str());
-        return FinishOutput(output, 1);
+struct TrackResult {
+    bool ripped = false;
+    bool cut = false;
+    int unreadable = 0;
+    double seconds = 0;
+    std::string output, error;
+};
+
+void ApplyFormat(Grabber& grabber, const FormatOptions& format) {
+    switch (format.format) {
+        case 0:
+            grabber->SetWavFormat(format.wav.attribute);
+            break;
+        case 1:
+            grabber->SetMp3Options(format.mp3.sampleRate, format.mp3.bitRate,
+                                   format.mp3.channelMode, format.mp3.quality, format.mp3.copyright,
+                                   format.mp3.crc, format.mp3.original, format.mp3.privateBit);
+            break;
+        case 2: {
+            std::string profile = format.wmaProfile.empty()
+                                      ? LastAudioProfile(grabber, format.wmaVersion)
+                                      : format.wmaProfile;
+            grabber->SetWmaProfile(format.wmaVersion, profile.c_str());
+            break;
+        }
+        case 3:
+            grabber->SetOggOptions(format.ogg.attribute, format.oggQuality, 0, 0, 0);
+            break;
     }
+}
+
+// Track number, album, artist and title into a ripped WAV, MP3 or WMA file.
+bool TagTrack(const std::string& path, int track, const DiscText& disc, bool verbose) {
+    MediaTagRecord record;
+    CopyBounded(disc.Title(track), record.szTitle, kTagTextSize);
+    CopyBounded(disc.Artist(track), record.szAuthor, kTagTextSize);
+    CopyBounded(disc.album, record.szAlbumTitle, kTagTextSize);
+    record.nTrack = track;
+    std::fflush(stdout);
+    // The tag editor reports its steps on standard output, which carries our results.
+    int saved = ::dup(STDOUT_FILENO);
+    int target = verbose ? ::dup(STDERR_FILENO) : ::open("/dev/null", O_WRONLY);
+    if (target >= 0) {
+        ::dup2(target, STDOUT_FILENO);
+        ::close(target);
+    }
+    bool written = MediaTagEditor().WriteTags(path.c_str(), record);
+    std::fflush(stdout);
+    if (saved >= 0) {
+        ::dup2(saved, STDOUT_FILENO);
+        ::close(saved);
+    }
+    return written;
+}
+
+// One track, in the CD page's order of calls.
+TrackResult RipTrack(Grabber& grabber, const Options& options, int track, const DiscText& disc,
+                     ProgressLine& line) {
+    TrackResult result;
+    const FormatOptions& format = options.common.format;
+    NameFields fields;
+    fields.track = track;
+    fields.title = disc.Title(track);
+    fields.artist = disc.Artist(track);
+    fields.album = disc.album;
+    fields.stem = "Track " + std::to_string(track);
+    fields.when = LocalNow();
+    fields.extension = FormatExtension(format.format) + 1;
+    std::string own = disc.Title(track).empty() ? "Track {track}" : "{track} {title}";
+    ClaimedOutput claim = ClaimOutput(WantedOutputPath(options.common.output, own, fields),
+                                      options.common.output.clobber);
+    if (!claim.error.empty() || claim.skipped) {
+        result.error = claim.skipped ? "track " + std::to_string(track) +
+                                           " skipped: " + claim.path + " exists (-n)"
+                                     : claim.error;
+        result.ripped = claim.skipped;
+        return result;
+    }
+    result.output = claim.path;
     QueueWindow window;
     grabber->LockDoor(1);
     grabber->Stop();
     grabber->ClearOutput();
-    switch (options.format) {
-        case 0:
-            grabber->SetWavFormat(options.wavFormat);
-            break;
-        case 1:
-            grabber->SetMp3Options(options.mp3Rate, options.mp3Bitrate, 0, 5, 0, 0, 0, 0);
-            break;
-        case 2: {
-            std::string profile = options.wmaProfile.empty()
-                                      ? LastAudioProfile(grabber, options.wmaVersion)
-                                      : options.wmaProfile;
-            grabber->SetWmaProfile(options.wmaVersion, profile.c_str());
-            break;
-        }
-        case 3:
-            grabber->SetOggOptions(2, options.oggQuality, 0, 0, 0);
-            break;
-    }
+    ApplyFormat(grabber, format);
     int capability = 0;
     if (grabber->GetReadCapability(&capability) && capability > 0)
         grabber->SetSectorsPerRead(capability);
     grabber->SetNotifyWindow(window.handle(), kRipMessage);
     grabber->SetCurrentTrack(track);
-    grabber->SetOutputFile(output.c_str());
-    if (!grabber->BuildOutput(1, 0, options.format) || !grabber->Run()) {
-        std::fprintf(stderr,
-                     "quilgrab: track %d cannot be ripped (no such track, or the output "
-                     "cannot be written)\n",
-                     track);
+    grabber->SetOutputFile(claim.path.c_str());
+    if (!grabber->BuildOutput(1, 0, format.format) || !grabber->Run()) {
+        result.error = "track " + std::to_string(track) + " cannot be ripped into " + claim.path;
         grabber->Stop();
         grabber->ClearOutput();
-        return FinishOutput(output, 1);
+        std::error_code ignored;
+        std::filesystem::remove(claim.path, ignored);
+        return result;
     }
-    bool terminal = isatty(STDERR_FILENO);
-    int result = 1;
+    int first = 0, end = 0;
+    grabber->GetTrackRange(&first, &end);
+    double length = (end - first) / 75.0;
     auto started = std::chrono::steady_clock::now();
+    const auto& limit = options.common.seconds;
     for (bool done = false; !done;) {
-        if (interrupted) {
-            std::fprintf(stderr, "\nquilgrab: interrupted, keeping what was written\n");
+        result.seconds = std::min(grabber->GetProgress(), 1.0) * length;
+        if (Interrupted()) {
+            result.cut = true;
             break;
         }
-        if (window.Take(std::chrono::milliseconds(500))) {
+        if (limit && result.seconds >= *limit) {
+            result.ripped = true;
+            break;
+        }
+        if (window.Take(std::chrono::milliseconds(limit ? 2 : 100))) {
             long code, p1, p2;
             while (grabber->GetEvent(&code, &p1, &p2)) {
                 grabber->FreeEventParams(code, p1, p2);
                 if (code == 1) {
-                    result = 0;
+                    result.ripped = true;
+                    result.seconds = length;
                     done = true;
                 } else if (code == 3) {
-                    bool full = static_cast<int32_t>(p1) == static_cast<int32_t>(0x80070070);
-                    std::fprintf(stderr, "\nquilgrab: track %d failed: %s (0x%08X)\n", track,
-                                 full ? "the disk is full" : "error", static_cast<unsigned>(p1));
+                    result.error = "track " + std::to_string(track) + ": " + GraphErrorText(p1);
                     done = true;
                 }
             }
         }
-        int first = 0, end = 0;
-        grabber->GetTrackRange(&first, &end);
-        double progress = std::min(grabber->GetProgress(), 1.0);
-        double elapsed =
+        ProgressFigures figures;
+        figures.label = "Track " + std::to_string(track);
+        figures.position = result.seconds;
+        figures.duration = limit ? std::min(*limit, length) : length;
+        figures.elapsed =
             std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
-        double ripped = progress * (end - first) / 75.0;
-        if (terminal)
-            std::fprintf(stderr, "\rTrack %02d  %5.1f%%  %6.1fx ", track, progress * 100,
-                         elapsed > 0 ? ripped / elapsed : 0.0);
+        line.Draw(figures);
     }
-    int unreadable = 0;
-    grabber->GetUnreadableSectors(&unreadable);
+    grabber->GetUnreadableSectors(&result.unreadable);
     grabber->Stop();
-    if (terminal) std::fprintf(stderr, "\n");
-    if (unreadable > 0)
-        std::fprintf(stderr,
-                     "quilgrab: %d sector%s of track %d could not be read and %s "
-                     "written as silence\n",
-                     unreadable, unreadable == 1 ? "" : "s", track,
-                     unreadable == 1 ? "was" : "were");
-    return FinishOutput(output, result);
+    grabber->ClearOutput();
+    line.Clear();
+    // Reading runs ahead of the progress it reports; a WAV file can be cut exactly.
+    if (result.ripped && limit && *limit < length && format.format == 0 &&
+        TrimWav(claim.path, *limit))
+        result.seconds = *limit;
+    if ((result.ripped || result.cut) && options.tag && format.format != 3 &&
+        !TagTrack(claim.path, track, disc, options.common.verbose))
+        line.Note("quilgrab: the tags of " + claim.path + " could not be written");
+    return result;
+}
+
+int RipTracks(Grabber& grabber, const Options& options, const std::string& source) {
+    int count = 0;
+    if (!OpenDisc(grabber, options, &count)) return exit_code::kSomeFailed;
+    std::vector<int> tracks = options.tracks;
+    if (tracks.empty())
+        for (int track = 1; track <= count; ++track) tracks.push_back(track);
+    DiscText disc = ReadDiscText(source);
+    InstallInterruptHandlers();
+    ProgressLine line(options.common.quiet);
+    int failures = 0;
+    std::vector<int> notDone;
+    for (int track : tracks) {
+        if (Interrupted()) {
+            notDone.push_back(track);
+            continue;
+        }
+        if (track > count) {
+            std::fprintf(stderr, "quilgrab: the disc has no track %d (it has %d)\n", track, count);
+            ++failures;
+            continue;
+        }
+        TrackResult result = RipTrack(grabber, options, track, disc, line);
+        if (!result.error.empty()) std::fprintf(stderr, "quilgrab: %s\n", result.error.c_str());
+        if (!result.ripped && !result.cut) {
+            if (result.error.find("skipped") == std::string::npos) ++failures;
+            continue;
+        }
+        if (result.output.empty()) continue;
+        if (FinishOutput(result.output, 0) != 0) {
+            ++failures;
+            continue;
+        }
+        std::fflush(stdout);
+        if (!options.common.quiet || result.unreadable > 0)
+            std::fprintf(stderr, "Track %02d  %s  %s  %d unreadable sector%s%s\n", track,
+                         ClockText(result.seconds).c_str(),
+                         result.cut ? "cut by the interruption" : "ripped", result.unreadable,
+                         result.unreadable == 1 ? "" : "s",
+                         result.unreadable > 0 ? " (written as silence)" : "");
+    }
+    grabber->LockDoor(0);
+    if (Interrupted()) {
+        std::string list;
+        for (int track : notDone) list += (list.empty() ? "" : ", ") + std::to_string(track);
+        std::fprintf(stderr, "quilgrab: interrupted%s%s\n",
+                     list.empty() ? "" : "; not done: tracks ", list.c_str());
+        return InterruptedExitStatus();
+    }
+    return failures ? exit_code::kSomeFailed : exit_code::kDone;
+}
+
+int RunCd(Options& options, CLI::App& command) {
+    if (options.listDrives) return ListDrives();
+    std::unique_ptr<TemporaryVirtualDrive> virtualDrive;
+    std::string source;
+    if (!options.image.empty()) {
+        if (std::string problem = LocalInputProblem(options.image); !problem.empty()) {
+            std::fprintf(stderr, "quilgrab: %s\n", problem.c_str());
+            return exit_code::kSomeFailed;
+        }
+        virtualDrive = std::make_unique<TemporaryVirtualDrive>(options.image);
+        if (!virtualDrive->letter()) {
+            std::fprintf(stderr,
+                         "quilgrab: %s: not a disc image libcdio can read, or no drive "
+                         "letter is free\n",
+                         options.image.c_str());
+            return exit_code::kSomeFailed;
+        }
+        options.drive = *virtualDrive->letter();
+        source = options.image;
+    } else if (!options.device.empty()) {
+        auto letter = LetterOf(options.device);
+        if (!letter) {
+            std::fprintf(stderr,
+                         "quilgrab: %s: no optical drive (\"quilgrab cd --drives\" lists "
+                         "them)\n",
+                         options.device.c_str());
+            return exit_code::kSomeFailed;
+        }
+        options.drive = *letter;
+        source = options.device;
+    } else {
+        options.drive = std::toupper(static_cast<unsigned char>(options.driveText[0]));
+        for (const auto& slot : sectorlink::DriveSlots())
+            if (slot.letter == options.drive) source = slot.source;
+    }
+    if (!options.trackText.empty()) {
+        auto tracks = ParseTrackList(options.trackText);
+        if (!tracks)
+            throw CLI::ValidationError(
+                "--tracks",
+                "takes track numbers 1 to 99 such as 1-3,5, not \"" + options.trackText + "\"");
+        options.tracks = *tracks;
+    }
+    if (!options.listTracks) CheckFormatOptions(command, options.common.format);
+    if (options.common.output.file == "-")
+        throw CLI::ValidationError("-o", "tracks are written into files; - is not possible");
+    if (!options.common.output.file.empty() && options.tracks.size() != 1)
+        throw CLI::ValidationError("-o",
+                                   "names the output of a single track; use --name for several");
+    if (!EnsureTrackSourceRegistered()) return exit_code::kSomeFailed;
+    Grabber grabber;
+    if (!grabber || !grabber->CreateGraph()) {
+        std::fprintf(stderr, "quilgrab: the CD track source cannot be created\n");
+        return exit_code::kSomeFailed;
+    }
+    if (options.listTracks) return ListTracks(grabber, options);
+    return RipTracks(grabber, options, source);
 }
 
 }  // namespace
 
-int RunCdCommand(std::span<char* const> arguments) {
-    Options options;
-    for (size_t i = 0; i < arguments.size(); ++i) {
-        std::string argument = arguments[i];
-        auto value = [&]() -> const char* {
-            return i + 1 < arguments.size() ? arguments[++i] : nullptr;
-        };
-        double number = 0;
-        if (argument == "--help" || argument == "-h") {
-            std::fputs(kCdUsage, stdout);
-            return 0;
-        } else if (argument == "--drives") {
-            options.listDrives = true;
-        } else if (argument == "--list") {
-            options.listTracks = true;
-        } else if (argument == "--drive") {
-            const char* v = value();
-            if (!v || !std::isalpha(static_cast<unsigned char>(v[0])) ||
-                (v[1] != '\0' && v[1] != ':')) {
-                std::fprintf(stderr, "quilgrab: --drive needs a drive letter\n");
-                return 2;
-            }
-            options.drive = std::toupper(static_cast<unsigned char>(v[0]));
-        } else if (argument == "--track" || argument == "--tracks") {
-            const char* v = value();
-            if (!v || !ParseTracks(v, &options.tracks)) {
-                std::fprintf(stderr, "quilgrab: %s needs track numbers such as 1,3-5\n",
-                             argument.c_str());
-                return 2;
-            }
-        } else if (argument == "--format") {
-            const char* v = value();
-            std::string f = v ? v : "";
-            options.format = f == "wav" ? 0 : f == "mp3" ? 1 : f == "wma" ? 2 : f == "ogg" ? 3 : -1;
-            if (options.format < 0) {
-                std::fprintf(stderr, "quilgrab: unknown format \"%s\"\n", f.c_str());
-                return 2;
-            }
-        } else if (argument == "--out" || argument == "--wma-profile") {
-            const char* v = value();
-            if (!v) return 2;
-            (argument == "--out" ? options.outDir : options.wmaProfile) = v;
-        } else if (argument == "--mp3-bitrate" || argument == "--mp3-rate" ||
-                   argument == "--wav-format" || argument == "--wma-version" ||
-                   argument == "--ogg-quality") {
-            const char* v = value();
-            if (!v || !ParseNumber(v, &number)) {
-                std::fprintf(stderr, "quilgrab: %s needs a number\n", argument.c_str());
-                return 2;
-            }
-            if (argument == "--mp3-bitrate") options.mp3Bitrate = static_cast<int>(number);
-            if (argument == "--mp3-rate") options.mp3Rate = static_cast<int>(number);
-            if (argument == "--wma-version") options.wmaVersion = static_cast<int>(number);
-            if (argument == "--ogg-quality") options.oggQuality = static_cast<float>(number);
-            if (argument == "--wav-format") {
-                if (number < 0 || number > 35) {
-                    std::fprintf(stderr, "quilgrab: --wav-format is 0 to 35\n");
-                    return 2;
-                }
-                options.wavFormat = static_cast<int>(number);
-            }
-        } else {
-            std::fprintf(stderr, "quilgrab: unknown option %s\n\n%s", argument.c_str(), kCdUsage);
-            return 2;
-        }
-    }
-    if (options.listDrives) return ListDrives();
-    if (!options.listTracks && (options.tracks.empty() || options.format < 0)) {
-        std::fputs(kCdUsage, stderr);
-        return 2;
-    }
-    if (!EnsureTrackSourceRegistered()) return 1;
-    Grabber grabber;
-    if (!grabber || !grabber->CreateGraph()) {
-        std::fprintf(stderr, "quilgrab: the CD track source cannot be created\n");
-        return 1;
-    }
-    if (options.listTracks) return ListTracks(grabber, options);
-
-    int count = 0;
-    if (!OpenDisc(grabber, options, &count)) return 1;
-    std::error_code error;
-    std::filesystem::create_directories(options.outDir, error);
-    signal(SIGINT, OnInterrupt);
-    signal(SIGTERM, OnInterrupt);
-    int failures = 0;
-    for (int track : options.tracks) {
-        if (interrupted) break;
-        if (track > count) {
-            std::fprintf(stderr, "quilgrab: the disc has no track %d\n", track);
-            ++failures;
-            continue;
-        }
-        if (RipTrack(grabber, options, track) != 0) ++failures;
-    }
-    grabber->LockDoor(0);
-    return failures ? 1 : 0;
+CommandRun AddCdCommand(CLI::App& program) {
+    auto options = std::make_shared<Options>();
+    CLI::App* command = program.add_subcommand(
+        "cd", "list drives and tracks, rip CD tracks (or a disc image) into WAV, MP3, WMA or OGG");
+    auto* drives =
+        command->add_flag("--drives", options->listDrives, "list the drives and their letters");
+    command->add_flag("--list", options->listTracks, "list the tracks of the disc");
+    auto* letter =
+        command->add_option("--drive", options->driveText, "drive letter (default D)")
+            ->check(CLI::Validator(
+                [](std::string& text) -> std::string {
+                    bool letter = !text.empty() &&
+                                  std::isalpha(static_cast<unsigned char>(text[0])) &&
+                                  (text.size() == 1 || text.substr(1) == ":");
+                    return letter ? "" : "takes a drive letter D to Z, not \"" + text + "\"";
+                },
+                "LETTER"));
+    auto* device =
+        command->add_option("--device", options->device, "an optical drive such as /dev/sr0");
+    auto* image =
+        command->add_option("--image", options->image, "a disc image (.cue, .toc or .nrg)");
+    letter->excludes(device)->excludes(image);
+    device->excludes(image);
+    drives->excludes(letter)->excludes(device)->excludes(image);
+    command->add_option("--tracks,--track", options->trackText,
+                        "tracks to rip, such as 1-3,5 (default: all)");
+    command->add_flag(
+        "--no-tags", [options](std::int64_t) { options->tag = false; },
+        "do not tag the ripped files");
+    AddVerbosityOptions(*command, options->common);
+    AddDurationOption(*command, options->common.seconds, "each track");
+    AddOutputOptions(*command, options->common.output);
+    AddFormatOptions(*command, options->common.format, false);
+    command->footer(std::string("Files are named \"{track} {title}\" with CD-TEXT or CUE titles, "
+                                "else \"Track {track}\",\nand tagged with track number, album, "
+                                "artist and title (not OGG).\n") +
+                    kExitCodesText);
+    return [options, command] { return RunCd(*options, *command); };
 }
 
 }  // namespace quil::grab

@@ -1,20 +1,23 @@
 #pragma once
 
-// Each subcommand gets the arguments after its name and returns the program's exit status:
-// 0 done, 1 failed, 2 bad usage.
+// Each command registers its options on its own subcommand of the program's parser and returns
+// what runs it once the command line is parsed: a function giving the exit status.
 
-#include <span>
-#include <string>
+#include <CLI/CLI.hpp>
+
+#include <functional>
 
 namespace quil::grab {
 
-int RunSniffCommand(std::span<char* const> arguments);
-int RunTagsCommand(std::span<char* const> arguments);
-int RunFileCommand(std::span<char* const> arguments);
-int RunStreamCommand(std::span<char* const> arguments);
-int RunProfilesCommand(std::span<char* const> arguments);
-int RunLiveCommand(std::span<char* const> arguments);
-int RunCdCommand(std::span<char* const> arguments);
+using CommandRun = std::function<int()>;
+
+CommandRun AddFileCommand(CLI::App& program);
+CommandRun AddStreamCommand(CLI::App& program);
+CommandRun AddProfilesCommand(CLI::App& program);
+CommandRun AddSniffCommand(CLI::App& program);
+CommandRun AddTagsCommand(CLI::App& program);
+CommandRun AddLiveCommand(CLI::App& program);
+CommandRun AddCdCommand(CLI::App& program);
 
 // Judges an output file its grabber has closed: prints its path when it holds audio, else says
 // why nothing is kept (an empty file is removed). Returns the exit status.

@@ -1,268 +1,175 @@
-// quilgrab file / stream / profiles: grabs the audio of media files or stream URLs through the
-// media-file grabber library, and lists the WMA profiles.
+// quilgrab file / profiles: grabs the audio of media files, several at once, and lists the WMA
+// profiles.
 
-#include <signal.h>
 #include <unistd.h>
 
-#include <atomic>
-#include <chrono>
 #include <cstdio>
-#include <cstdlib>
-#include <ctime>
 #include <filesystem>
-#include <string>
+#include <fstream>
+#include <memory>
 #include <thread>
-#include <vector>
 
-#include "app/settings/output_file.h"
-#include "engine/media/file_audio_grabber.h"
-#include "platform/com/strings.h"
-#include "platform/wmf/profile_manager.h"
-#include "platform/window/window.h"
+#include "tools/quilgrab/batch.h"
 #include "tools/quilgrab/commands.h"
+#include "tools/quilgrab/interrupt.h"
+#include "tools/quilgrab/output_names.h"
+#include "tools/quilgrab/spool.h"
+#include "tools/quilgrab/wma_profiles.h"
 
 namespace quil::grab {
 
 namespace {
 
-constexpr const char* kFileUsage =
-    "Usage: quilgrab file INPUT... --format wav|mp3|wma|ogg [options]\n"
-    "       quilgrab stream URL... --format wav|mp3|wma|ogg [options]\n"
-    "Options:\n"
-    "  --out DIR            output folder (default: the current folder)\n"
-    "  --mp3-bitrate N      MP3 bit rate in kbit/s (default 128)\n"
-    "  --mp3-rate N         MP3 sample rate in Hz (default 44100)\n"
-    "  --mp3-quality N      LAME quality 0 (best) to 9 (fastest) (default 5)\n"
-    "  --wma-version V      Windows Media version 4, 7, 8 or 9 (default 7)\n"
-    "  --wma-profile NAME   a profile name as \"quilgrab profiles\" lists it\n"
-    "  --ogg-quality Q      Vorbis quality 0 to 10 (default 6)\n"
-    "  --seconds N          stop a stream after N seconds\n"
-    "Output files are named after the input with the date and time of the grab.\n";
-
-std::atomic<bool> interrupted{false};
-
-void OnInterrupt(int) { interrupted = true; }
-
-struct Options {
+struct FileOptions {
+    CommonOptions common = LoadStoredDefaults();
     std::vector<std::string> inputs;
-    int format = -1;
-    std::string outDir = ".";
-    int mp3Bitrate = 128, mp3Rate = 44100, mp3Quality = 5;
-    int wmaVersion = 7;
-    std::string wmaProfile;
-    float oggQuality = 6.0f;
-    double seconds = 0;
+    int jobs = static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
 };
 
-const char* kExtensions[] = {".wav", ".mp3", ".wma", ".ogg"};
-
-bool ParseNumber(const char* text, double* value) {
-    char* end = nullptr;
-    *value = std::strtod(text, &end);
-    return end && *end == '\0' && end != text;
-}
-
-// All audio-only system profiles of a version, in catalogue order.
-std::vector<std::pair<std::string, std::string>> AudioProfiles(int version) {
-    std::vector<std::pair<std::string, std::string>> list;
-    ComPtr<IWMProfileManager> manager;
-    if (FAILED(WMCreateProfileManager(manager.Put()))) return list;
-    auto manager2 = QueryAs<IWMProfileManager2>(manager.Get());
-    WMT_VERSION wanted = version == 4 ? WMT_VER_4_0 : version == 8 ? WMT_VER_8_0
-                         : version == 9 ? WMT_VER_9_0 : WMT_VER_7_0;
-    if (!manager2 || FAILED(manager2->SetSystemProfileVersion(wanted))) return list;
-    DWORD count = 0;
-    manager->GetSystemProfileCount(&count);
-    for (DWORD i = 0; i < count; ++i) {
-        ComPtr<IWMProfile> profile;
-        if (FAILED(manager->LoadSystemProfile(i, profile.Put()))) continue;
-        DWORD streams = 0;
-        profile->GetStreamCount(&streams);
-        ComPtr<IWMStreamConfig> stream;
-        GUID type = GUID_NULL;
-        if (streams != 1 || FAILED(profile->GetStream(0, stream.Put()))) continue;
-        stream->GetStreamType(&type);
-        if (type != MEDIATYPE_Audio) continue;
-        auto text = [&](bool description) {
-            DWORD length = 0;
-            if (description) profile->GetDescription(nullptr, &length);
-            else profile->GetName(nullptr, &length);
-            std::vector<WCHAR> buffer(length + 1, 0);
-            if (description) profile->GetDescription(buffer.data(), &length);
-            else profile->GetName(buffer.data(), &length);
-            return Narrow(buffer.data());
-        };
-        list.emplace_back(text(false), text(true));
-    }
-    return list;
-}
-
-std::string OutputPath(const Options& options, const std::string& input, bool isStream) {
-    std::string stem = isStream ? "stream" : std::filesystem::path(input).stem().string();
-    if (stem.empty()) stem = "grab";
-    std::time_t now = std::time(nullptr);
-    std::tm local{};
-    localtime_r(&now, &local);
-    char stamp[32];
-    std::strftime(stamp, sizeof stamp, "%Y%m%d %H%M%S", &local);
-    std::filesystem::path base = std::filesystem::path(options.outDir) / (stem + " " + stamp);
-    std::string extension = kExtensions[options.format];
-    // Never overwrite an earlier grab, nor one started at the same time.
-    return settings::ClaimOutputName(base.string(), extension).path;
-}
-
-int GrabOne(const Options& options, const std::string& input, bool isStream) {
-    std::string output = OutputPath(options, input, isStream);
-    if (output.size() >= 260) {
-        std::fprintf(stderr, "quilgrab: the output path is longer than 259 bytes: %s\n",
-                     output.c_str());
-        return FinishOutput(output, 1);
-    }
-    auto* grabber = static_cast<FileAudioGrabber*>(FileAudioGrabberCreateInstance());
-    if (!grabber) return 1;
-    grabber->SetMp3Options(options.mp3Rate, options.mp3Bitrate, 0, options.mp3Quality, 0, 0, 0, 0);
-    grabber->SetOggOptions(2, options.oggQuality, 0, 0, 0);
-    std::string profile = options.wmaProfile;
-    if (options.format == 2 && profile.empty()) {
-        auto profiles = AudioProfiles(options.wmaVersion);
-        if (!profiles.empty()) profile = profiles.back().first;
-    }
-    grabber->SetWmaProfile(options.wmaVersion, profile.c_str());
-    int result = 1;
-    QueueWindow window;
-    if (!grabber->Open(0, isStream ? 1 : 0, options.format, input.c_str(), output.c_str(), 0, 0)) {
-        std::fprintf(stderr, "quilgrab: cannot grab %s (not a readable media file or stream, "
-                             "or the output cannot be written)\n", input.c_str());
+ItemReport GrabFile(const FileOptions& options, const BatchItem& item, const std::string& input,
+                    std::function<void(double, double)> progress) {
+    ItemReport report;
+    const OutputOptions& output = options.common.output;
+    bool toStandardOutput = output.file == "-";
+    NameFields fields;
+    fields.stem = item.input == "-" ? "stdin" : std::filesystem::path(item.input).stem().string();
+    if (fields.stem.empty()) fields.stem = "grab";
+    fields.when = LocalNow();
+    fields.extension = FormatExtension(options.common.format.format) + 1;
+    std::unique_ptr<SpoolFile> spool;
+    std::string wanted;
+    if (toStandardOutput) {
+        spool = std::make_unique<SpoolFile>(FormatExtension(options.common.format.format));
+        wanted = spool->path();
     } else {
-        int hasAudio = 0, hasVideo = 0, unused = 0;
-        grabber->GetStreamPresence(&hasAudio, &unused, &hasVideo, &unused);
-        if (!hasAudio) {
-            std::fprintf(stderr, "quilgrab: %s has no audio\n", input.c_str());
-        } else if (!grabber->SetNotifyWindow(window.handle(), 2139) || !grabber->Run()) {
-            std::fprintf(stderr, "quilgrab: cannot start the grab of %s\n", input.c_str());
-        } else {
-            double duration = 0;
-            grabber->GetDuration(&duration);
-            bool terminal = isatty(STDERR_FILENO);
-            auto started = std::chrono::steady_clock::now();
-            bool done = false;
-            while (!done) {
-                if (interrupted || (options.seconds > 0 &&
-                                    std::chrono::steady_clock::now() - started >
-                                        std::chrono::duration<double>(options.seconds))) {
-                    if (interrupted) std::fprintf(stderr, "\nquilgrab: interrupted, keeping what was written\n");
-                    result = 0;
-                    break;
-                }
-                if (window.Take(std::chrono::milliseconds(500))) {
-                    long code, p1, p2;
-                    while (grabber->GetEvent(&code, &p1, &p2)) {
-                        grabber->FreeEventParams(code, p1, p2);
-                        if (code == 1) {
-                            result = 0;
-                            done = true;
-                        } else if (code == 3) {
-                            bool full = static_cast<int32_t>(p1) == static_cast<int32_t>(0x80070070);
-                            std::fprintf(stderr, "\nquilgrab: %s failed: %s (0x%08X)\n",
-                                         input.c_str(), full ? "the disk is full" : "error",
-                                         static_cast<unsigned>(p1));
-                            done = true;
-                        }
-                    }
-                }
-                double position = 0;
-                grabber->GetPosition(&position);
-                double elapsed = std::chrono::duration<double>(std::chrono::steady_clock::now() -
-                                                               started).count();
-                if (terminal)
-                    std::fprintf(stderr, "\r%s  %8.1f / %.1f s  %6.1fx ", output.c_str(), position,
-                                 duration, elapsed > 0 ? position / elapsed : 0.0);
-            }
-            grabber->Stop();
-            if (terminal) std::fprintf(stderr, "\n");
+        wanted = WantedOutputPath(output, "{stem}", fields);
+    }
+    ClaimedOutput claim =
+        ClaimOutput(wanted, toStandardOutput ? Clobber::kOverwrite : output.clobber);
+    if (!claim.error.empty()) {
+        report.state = ItemState::kFailed;
+        report.message = claim.error;
+        return report;
+    }
+    if (claim.skipped) {
+        report.state = ItemState::kSkipped;
+        report.message = item.label + " skipped: " + claim.path + " exists (-n)";
+        return report;
+    }
+    report.output = toStandardOutput ? std::string("-") : claim.path;
+    GrabRequest request;
+    request.input = input;
+    request.output = claim.path;
+    request.format = &options.common.format;
+    request.seconds = options.common.seconds;
+    request.onProgress = std::move(progress);
+    GrabResult result = RunMediaGrab(request);
+    report.audioSeconds = result.audioSeconds;
+    switch (result.outcome) {
+        case GrabOutcome::kDone:
+        case GrabOutcome::kLimitReached:
+            report.state = ItemState::kDone;
+            break;
+        case GrabOutcome::kCut:
+            report.state = ItemState::kCut;
+            break;
+        case GrabOutcome::kFailed:
+            report.state = ItemState::kFailed;
+            report.message = result.error;
+            // A file the grab never wrote into is no result; a broken-off one keeps its audio.
+            std::error_code ignored;
+            if (std::filesystem::file_size(claim.path, ignored) == 0)
+                std::filesystem::remove(claim.path, ignored);
+            break;
+    }
+    if (toStandardOutput && (report.state == ItemState::kDone || report.state == ItemState::kCut)) {
+        if (!spool->CopyTo(STDOUT_FILENO)) {
+            report.state = ItemState::kFailed;
+            report.message = "writing to standard output failed";
         }
     }
-    grabber->ReleaseGraph();
-    grabber->Destroy();
-    return FinishOutput(output, result);
+    return report;
 }
 
-int RunGrab(std::span<char* const> arguments, bool isStream) {
-    Options options;
-    for (size_t i = 0; i < arguments.size(); ++i) {
-        std::string argument = arguments[i];
-        auto value = [&]() -> const char* {
-            return i + 1 < arguments.size() ? arguments[++i] : nullptr;
-        };
-        double number = 0;
-        if (argument == "--help" || argument == "-h") {
-            std::fputs(kFileUsage, stdout);
-            return 0;
-        } else if (argument == "--format") {
-            const char* v = value();
-            std::string f = v ? v : "";
-            options.format = f == "wav" ? 0 : f == "mp3" ? 1 : f == "wma" ? 2 : f == "ogg" ? 3 : -1;
-            if (options.format < 0) {
-                std::fprintf(stderr, "quilgrab: unknown format \"%s\"\n", f.c_str());
-                return 2;
-            }
-        } else if (argument == "--out") {
-            const char* v = value();
-            if (!v) return 2;
-            options.outDir = v;
-        } else if (argument == "--wma-profile") {
-            const char* v = value();
-            if (!v) return 2;
-            options.wmaProfile = v;
-        } else if (argument == "--mp3-bitrate" || argument == "--mp3-rate" ||
-                   argument == "--mp3-quality" || argument == "--wma-version" ||
-                   argument == "--ogg-quality" || argument == "--seconds") {
-            const char* v = value();
-            if (!v || !ParseNumber(v, &number)) {
-                std::fprintf(stderr, "quilgrab: %s needs a number\n", argument.c_str());
-                return 2;
-            }
-            if (argument == "--mp3-bitrate") options.mp3Bitrate = static_cast<int>(number);
-            if (argument == "--mp3-rate") options.mp3Rate = static_cast<int>(number);
-            if (argument == "--mp3-quality") options.mp3Quality = static_cast<int>(number);
-            if (argument == "--wma-version") options.wmaVersion = static_cast<int>(number);
-            if (argument == "--ogg-quality") options.oggQuality = static_cast<float>(number);
-            if (argument == "--seconds") options.seconds = number;
-        } else if (!argument.empty() && argument[0] == '-') {
-            std::fprintf(stderr, "quilgrab: unknown option %s\n\n%s", argument.c_str(), kFileUsage);
-            return 2;
-        } else {
-            options.inputs.push_back(argument);
+int RunFile(FileOptions& options, CLI::App& command) {
+    CheckFormatOptions(command, options.common.format);
+    if (!options.common.output.file.empty() && options.inputs.size() > 1)
+        throw CLI::ValidationError("-o", "names the output of a single input; use --name for " +
+                                             std::to_string(options.inputs.size()) + " inputs");
+    InstallInterruptHandlers();
+    std::unique_ptr<SpoolFile> input;
+    std::vector<BatchItem> items;
+    for (const auto& name : options.inputs)
+        items.push_back({name, name == "-" ? "standard input" : name});
+    if (options.inputs.size() == 1 && options.inputs[0] == "-") {
+        input = std::make_unique<SpoolFile>("");
+        if (!input->FillFrom(STDIN_FILENO)) {
+            std::fprintf(stderr, "quilgrab: standard input cannot be read\n");
+            return exit_code::kSomeFailed;
         }
+    } else {
+        for (const auto& name : options.inputs)
+            if (name == "-")
+                throw CLI::ValidationError("INPUT", "- (standard input) must be the only input");
     }
-    if (options.inputs.empty() || options.format < 0) {
-        std::fputs(kFileUsage, stderr);
-        return 2;
+    auto reports =
+        RunBatch(items, options.jobs, options.common.quiet,
+                 [&](const BatchItem& item, std::function<void(double, double)> progress) {
+                     std::string path = item.input == "-" ? input->path() : item.input;
+                     return GrabFile(options, item, path, std::move(progress));
+                 });
+    if (options.common.output.file == "-") {
+        // Standard output carries the audio, so the names are not printed there.
+        for (auto& report : reports) report.output.clear();
+        int status = exit_code::kDone;
+        for (size_t i = 0; i < reports.size(); ++i)
+            if (reports[i].state == ItemState::kFailed) {
+                std::fprintf(stderr, "quilgrab: %s\n", reports[i].message.c_str());
+                status = exit_code::kSomeFailed;
+            }
+        return Interrupted() ? InterruptedExitStatus() : status;
     }
-    std::error_code error;
-    std::filesystem::create_directories(options.outDir, error);
-    signal(SIGINT, OnInterrupt);
-    signal(SIGTERM, OnInterrupt);
-    int failures = 0;
-    for (const auto& input : options.inputs) {
-        if (interrupted) break;
-        if (GrabOne(options, input, isStream) != 0) ++failures;
-    }
-    return failures ? 1 : 0;
+    return ReportBatch(items, reports, options.common.quiet);
 }
 
 }  // namespace
 
-int RunFileCommand(std::span<char* const> arguments) { return RunGrab(arguments, false); }
-int RunStreamCommand(std::span<char* const> arguments) { return RunGrab(arguments, true); }
+CommandRun AddFileCommand(CLI::App& program) {
+    auto options = std::make_shared<FileOptions>();
+    CLI::App* command =
+        program.add_subcommand("file", "grab the audio of media files into WAV, MP3, WMA or OGG");
+    command->add_option("INPUT", options->inputs, "media files; - reads standard input")
+        ->required();
+    command->add_option("-j,--jobs", options->jobs, "grab N files at once")
+        ->check(WholeRange(1, 64))
+        ->type_name("N")
+        ->default_val(options->jobs);
+    AddVerbosityOptions(*command, options->common);
+    AddDurationOption(*command, options->common.seconds, "each file");
+    AddOutputOptions(*command, options->common.output);
+    AddFormatOptions(*command, options->common.format);
+    command->footer(std::string("Outputs are named after the input (\"{stem}\"), with the stored "
+                                "prefix and suffix.\n") +
+                    kExitCodesText);
+    return [options, command] { return RunFile(*options, *command); };
+}
 
-int RunProfilesCommand(std::span<char* const>) {
-    for (int version : {4, 7, 8, 9}) {
-        std::printf("Windows Media version %d:\n", version);
-        for (const auto& [name, description] : AudioProfiles(version))
-            std::printf("  %s\n      %s\n", name.c_str(), description.c_str());
-    }
-    return 0;
+CommandRun AddProfilesCommand(CLI::App& program) {
+    auto version = std::make_shared<int>(0);
+    CLI::App* command =
+        program.add_subcommand("profiles", "list the WMA profiles of each Windows Media version");
+    command->add_option("--wma-version", *version, "only this version (4, 7, 8 or 9)")
+        ->check(CLI::IsMember({4, 7, 8, 9}));
+    command->footer(kExitCodesText);
+    return [version] {
+        for (int each : {4, 7, 8, 9}) {
+            if (*version && each != *version) continue;
+            std::printf("Windows Media version %d:\n", each);
+            for (const auto& [name, description] : AudioProfiles(each))
+                std::printf("  %s\n      %s\n", name.c_str(), description.c_str());
+        }
+        return exit_code::kDone;
+    };
 }
 
 }  // namespace quil::grab

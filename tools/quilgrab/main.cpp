@@ -1,9 +1,9 @@
-// quilgrab: command-line front end; one subcommand per file.
+// quilgrab: command-line front end over the grabber libraries; one subcommand per file.
 
 #include <cstdio>
-#include <cstring>
-#include <span>
+#include <map>
 
+#include "tools/quilgrab/cli_options.h"
 #include "app/settings/output_file.h"
 #include "tools/quilgrab/commands.h"
 
@@ -15,14 +15,15 @@ int FinishOutput(const std::string& path, int status) {
             if (status == 0) std::printf("%s\n", path.c_str());
             return status;
         case settings::FinishedOutput::kNoAudio:
-            if (status == 0)
-                std::fprintf(stderr, "quilgrab: no audio: nothing was recorded into %s, which "
-                                     "was removed\n", path.c_str());
+            std::fprintf(stderr,
+                         "quilgrab: no audio: nothing was recorded into %s, which was removed\n",
+                         path.c_str());
             return 1;
         case settings::FinishedOutput::kMissing:
-            if (status == 0)
-                std::fprintf(stderr, "quilgrab: %s is no longer there (was its folder removed "
-                                     "or renamed?); the grab is lost\n", path.c_str());
+            std::fprintf(stderr,
+                         "quilgrab: %s is no longer there (was its folder removed or renamed?); "
+                         "the grab is lost\n",
+                         path.c_str());
             return 1;
     }
     return 1;
@@ -30,52 +31,57 @@ int FinishOutput(const std::string& path, int status) {
 
 }  // namespace quil::grab
 
-namespace {
-
-struct Command {
-    const char* name;
-    const char* summary;
-    int (*run)(std::span<char* const> arguments);
-};
-
-constexpr Command kCommands[] = {
-    {"file", "grab the audio of media files into WAV, MP3, WMA or OGG", quil::grab::RunFileCommand},
-    {"stream", "record stream URLs (http, https, rtsp, mms) into a file", quil::grab::RunStreamCommand},
-    {"profiles", "list the WMA profiles of each Windows Media version", quil::grab::RunProfilesCommand},
-    {"sniff", "print the stream URLs seen on a network adapter or in a capture file",
-     quil::grab::RunSniffCommand},
-    {"tags", "print or write the tags of a WAV, MP3 or WMA file", quil::grab::RunTagsCommand},
-    {"live", "list the recording devices or record one into WAV, MP3, WMA or OGG",
-     quil::grab::RunLiveCommand},
-    {"cd", "list drives and tracks, rip CD tracks into WAV, MP3, WMA or OGG",
-     quil::grab::RunCdCommand},
-};
-
-void PrintUsage(std::FILE* out) {
-    std::fprintf(out, "Usage: quilgrab COMMAND [OPTIONS]\n\nCommands:\n");
-    for (const Command& command : kCommands)
-        std::fprintf(out, "  %-10s %s\n", command.name, command.summary);
-    std::fprintf(out, "\n\"quilgrab COMMAND --help\" describes a command's options.\n");
-}
-
-}  // namespace
+#ifndef QUILLET_VERSION
+#define QUILLET_VERSION "3.0"
+#endif
 
 int main(int argc, char** argv) {
-    if (argc < 2) {
-        PrintUsage(stderr);
-        return 2;
+    using namespace quil::grab;
+    CLI::App program(
+        "quilgrab: grabs the audio of media files, streams, audio CDs and the sound "
+        "card into WAV, MP3, WMA or OGG.",
+        "quilgrab");
+    program.set_version_flag("--version", "quilgrab " QUILLET_VERSION);
+    program.footer(std::string("\"quilgrab COMMAND --help\" describes a command's options.\n") +
+                   kExitCodesText);
+    program.require_subcommand(1);
+    program.fallthrough(false);
+    std::map<CLI::App*, CommandRun> runs;
+    auto add = [&](CommandRun run) { runs.emplace(program.get_subcommands({}).back(), run); };
+    add(AddFileCommand(program));
+    add(AddStreamCommand(program));
+    add(AddCdCommand(program));
+    add(AddLiveCommand(program));
+    add(AddTagsCommand(program));
+    add(AddProfilesCommand(program));
+    add(AddSniffCommand(program));
+    program.failure_message([](const CLI::App*, const CLI::Error& error) {
+        return std::string("quilgrab: ") + error.what() +
+               "\n\"quilgrab COMMAND --help\" describes the options.\n";
+    });
+    if (argc >= 2 && argv[1][0] != '-') {
+        bool known = false;
+        for (auto& [command, run] : runs) known = known || command->get_name() == argv[1];
+        if (!known) {
+            std::fprintf(stderr, "quilgrab: unknown command \"%s\"\n\n%s", argv[1],
+                         program.help().c_str());
+            return exit_code::kUsage;
+        }
     }
-    const char* name = argv[1];
-    if (std::strcmp(name, "--help") == 0 || std::strcmp(name, "-h") == 0 ||
-        std::strcmp(name, "help") == 0) {
-        PrintUsage(stdout);
-        return 0;
+    try {
+        program.parse(argc, argv);
+    } catch (const CLI::ParseError& error) {
+        int status = program.exit(error);
+        return status == 0 ? exit_code::kDone : exit_code::kUsage;
     }
-    for (const Command& command : kCommands) {
-        if (std::strcmp(name, command.name) == 0)
-            return command.run(std::span<char* const>(argv + 2, static_cast<size_t>(argc - 2)));
-    }
-    std::fprintf(stderr, "quilgrab: unknown command \"%s\"\n\n", name);
-    PrintUsage(stderr);
-    return 2;
+    for (auto& [command, run] : runs)
+        if (command->parsed()) {
+            try {
+                return run();
+            } catch (const CLI::ParseError& error) {
+                int status = command->exit(error);
+                return status == 0 ? exit_code::kDone : exit_code::kUsage;
+            }
+        }
+    return exit_code::kUsage;
 }

@@ -2,30 +2,22 @@
 
 #include <signal.h>
 
-#include <charconv>
 #include <chrono>
 #include <cstdio>
 #include <cstring>
+#include <memory>
 #include <mutex>
 #include <optional>
 #include <string>
 #include <unordered_set>
 
 #include "app/sniffer/stream_sniffer.h"
+#include "tools/quilgrab/cli_options.h"
 #include "tools/quilgrab/commands.h"
 
 namespace quil::grab {
 
 namespace {
-
-constexpr const char* kUsage =
-    "Usage: quilgrab sniff --adapter NAME [--seconds N]\n"
-    "       quilgrab sniff --read FILE.pcap\n"
-    "       quilgrab sniff --list\n"
-    "Prints each stream URL found in the packets once, in the order first seen.\n"
-    "  --adapter NAME  capture on this adapter until interrupted (or for N seconds)\n"
-    "  --read FILE     scan a capture file in libpcap format\n"
-    "  --list          list the adapters\n";
 
 struct SniffOptions {
     std::string adapter;
@@ -49,51 +41,6 @@ private:
     std::mutex mutex_;
     std::unordered_set<std::string> printed_;
 };
-
-int UsageError(const char* problem) {
-    std::fprintf(stderr, "quilgrab sniff: %s\n%s", problem, kUsage);
-    return 2;
-}
-
-// Returns an exit status when the arguments say to stop at once.
-std::optional<int> ParseArguments(std::span<char* const> arguments, SniffOptions& options) {
-    for (size_t i = 0; i < arguments.size(); ++i) {
-        std::string_view argument = arguments[i];
-        auto value = [&]() -> const char* {
-            return i + 1 < arguments.size() ? arguments[++i] : nullptr;
-        };
-        if (argument == "--help" || argument == "-h") {
-            std::fputs(kUsage, stdout);
-            return 0;
-        } else if (argument == "--list") {
-            options.list = true;
-        } else if (argument == "--adapter") {
-            const char* name = value();
-            if (!name || !*name) return UsageError("--adapter needs a name");
-            options.adapter = name;
-        } else if (argument == "--read") {
-            const char* path = value();
-            if (!path || !*path) return UsageError("--read needs a file");
-            options.readPath = path;
-        } else if (argument == "--seconds") {
-            const char* text = value();
-            int seconds = 0;
-            auto [end, error] = text ? std::from_chars(text, text + std::strlen(text), seconds)
-                                     : std::from_chars_result{};
-            if (!text || error != std::errc() || *end || seconds <= 0)
-                return UsageError("--seconds needs a whole number above 0");
-            options.seconds = seconds;
-        } else {
-            std::string problem = "unknown option \"" + std::string(argument) + "\"";
-            return UsageError(problem.c_str());
-        }
-    }
-    int modes = !options.adapter.empty() + !options.readPath.empty() + options.list;
-    if (modes != 1) return UsageError("give one of --adapter, --read or --list");
-    if (options.seconds && options.adapter.empty())
-        return UsageError("--seconds goes with --adapter");
-    return std::nullopt;
-}
 
 int ReadCaptureFile(const std::string& path) {
     UrlPrinter printer;
@@ -133,12 +80,32 @@ int CaptureLive(const std::string& adapter, std::optional<int> seconds) {
 
 }  // namespace
 
-int RunSniffCommand(std::span<char* const> arguments) {
-    SniffOptions options;
-    if (auto status = ParseArguments(arguments, options)) return *status;
-    if (options.list) return StreamSniffer::EnumerateAdapters().empty() ? 1 : 0;
-    if (!options.readPath.empty()) return ReadCaptureFile(options.readPath);
-    return CaptureLive(options.adapter, options.seconds);
+CommandRun AddSniffCommand(CLI::App& program) {
+    auto options = std::make_shared<SniffOptions>();
+    CLI::App* command = program.add_subcommand(
+        "sniff", "print the stream URLs seen on a network adapter or in a capture file");
+    auto* adapter =
+        command->add_option("--adapter", options->adapter,
+                            "capture on this adapter until interrupted (or for N seconds)");
+    auto* read =
+        command->add_option("--read", options->readPath, "scan a capture file in libpcap format");
+    auto* list = command->add_flag("--list", options->list, "list the adapters");
+    adapter->excludes(read)->excludes(list);
+    read->excludes(list);
+    command->add_option("-t,--seconds", options->seconds, "stop the capture after N seconds")
+        ->check(WholeRange(1, 86400 * 366))
+        ->needs(adapter);
+    command->footer(
+        std::string(
+            "Prints each stream URL found in the packets once, in the order first seen.\n") +
+        kExitCodesText);
+    return [options, adapter, read, list] {
+        if (adapter->count() + read->count() + list->count() != 1)
+            throw CLI::ValidationError("sniff", "give one of --adapter, --read or --list");
+        if (options->list) return StreamSniffer::EnumerateAdapters().empty() ? 1 : 0;
+        if (!options->readPath.empty()) return ReadCaptureFile(options->readPath);
+        return CaptureLive(options->adapter, options->seconds);
+    };
 }
 
 }  // namespace quil::grab

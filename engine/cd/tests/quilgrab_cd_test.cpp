@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <fstream>
 #include <string>
 
 #include "cdsource/tests/cd_test_util.h"
@@ -11,6 +12,11 @@ namespace {
 
 namespace fs = std::filesystem;
 using quil::test::RunCommand;
+
+std::string ReadText(const fs::path& path) {
+    auto bytes = quil::test::ReadFile(path);
+    return std::string(bytes.begin(), bytes.end());
+}
 
 std::string Quilgrab(const std::string& arguments) {
     return std::string(QUILGRAB_PATH) + " cd " + arguments;
@@ -53,7 +59,7 @@ TEST_F(QuilgrabCdTest, RipsTracksToWavExactly) {
     ASSERT_FALSE(printed.empty());
     fs::path file = printed.substr(0, printed.find('\n'));
     EXPECT_EQ(file.parent_path(), out);
-    EXPECT_EQ(file.filename().string().rfind("Track 01 ", 0), 0u) << file;
+    EXPECT_EQ(file.filename().string(), "Track 01.wav") << file;
     quil::test::WavData wav;
     ASSERT_TRUE(quil::test::ReadWav(file, &wav));
     EXPECT_TRUE(wav.data == quil::test::BinSectors(image_, 0, 300));
@@ -69,9 +75,61 @@ TEST_F(QuilgrabCdTest, ReportsBadDrivesTracksAndUsage) {
     out.clear();
     EXPECT_EQ(RunCommand(Quilgrab("--list --drive W 2>&1"), &out), 1);
     EXPECT_NE(out.find("drive W: cannot be opened"), std::string::npos) << out;
-    EXPECT_EQ(RunCommand(Quilgrab("--track 1 2>/dev/null")), 2);
+    EXPECT_EQ(RunCommand(Quilgrab("--track 1 --mp3-bitrate 999 2>/dev/null")), 2);
+    EXPECT_EQ(RunCommand(Quilgrab("--image a.cue --device /dev/sr0 2>/dev/null")), 2);
     EXPECT_EQ(RunCommand(Quilgrab("--track x --format wav 2>/dev/null")), 2);
     EXPECT_EQ(RunCommand(Quilgrab("--drive 12 --list 2>/dev/null")), 2);
+}
+
+// A CUE sheet with album, artist and titles; the image is named on the command line only.
+TEST_F(QuilgrabCdTest, RipsAnImageGivenByPathWithTagsFromTheCueSheet) {
+    auto image =
+        quil::test::WriteCdImage(dir_, "named", {{true, 0, 150, 440}, {true, 0, 225, 880}});
+    std::string cue = ReadText(image.cue);
+    std::string tagged = "PERFORMER \"The Band\"\nTITLE \"Night Album\"\n";
+    int track = 0;
+    for (size_t at = 0; at < cue.size();) {
+        size_t end = cue.find('\n', at);
+        std::string line = cue.substr(at, end - at + 1);
+        tagged += line;
+        if (line.find("TRACK") != std::string::npos)
+            tagged += "    TITLE \"Song " + std::to_string(++track) + "\"\n";
+        at = end + 1;
+    }
+    std::ofstream(image.cue, std::ios::trunc) << tagged;
+    fs::path out = dir_ / "named-out";
+    std::string printed, errors;
+    int status =
+        RunCommand(Quilgrab("--image '" + image.cue.string() + "' --tracks 1-2 -f mp3 -d '" +
+                            out.string() + "' 2>'" + (dir_ / "err").string() + "'"),
+                   &printed);
+    errors = ReadText(dir_ / "err");
+    ASSERT_EQ(status, 0) << errors;
+    EXPECT_EQ(printed,
+              (out / "01 Song 1.mp3").string() + "\n" + (out / "02 Song 2.mp3").string() + "\n");
+    EXPECT_NE(errors.find("Track 01  00:02  ripped  0 unreadable sectors"), std::string::npos)
+        << errors;
+    std::string tags;
+    RunCommand(std::string(QUILGRAB_PATH) + " tags '" + (out / "02 Song 2.mp3").string() + "'",
+               &tags);
+    EXPECT_NE(tags.find("title: Song 2\n"), std::string::npos) << tags;
+    EXPECT_NE(tags.find("artist: The Band\n"), std::string::npos) << tags;
+    EXPECT_NE(tags.find("album: Night Album\n"), std::string::npos) << tags;
+    EXPECT_NE(tags.find("track: 2\n"), std::string::npos) << tags;
+    // The image was only lent a drive letter for the rip.
+    std::string drives;
+    RunCommand(Quilgrab("--drives"), &drives);
+    EXPECT_EQ(drives.find("named.cue"), std::string::npos) << drives;
+    // All tracks by default; -t limits the audio of each.
+    printed.clear();
+    ASSERT_EQ(RunCommand(Quilgrab("--image '" + image.cue.string() +
+                                  "' -q -t 1 -f wav --name 'x{track}' -d '" + out.string() + "'"),
+                         &printed),
+              0);
+    EXPECT_EQ(printed, (out / "x01.wav").string() + "\n" + (out / "x02.wav").string() + "\n");
+    quil::test::WavData wav;
+    ASSERT_TRUE(quil::test::ReadWav(out / "x02.wav", &wav));
+    EXPECT_EQ(wav.data.size(), 176400u);
 }
 
 }  // namespace

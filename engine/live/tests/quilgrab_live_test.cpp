@@ -93,7 +93,9 @@ TEST(QuilgrabLive, TimedRecordingBySourceName) {
     EXPECT_EQ(SourceVolume(sink.monitor()), 32768u);
     WavData wav;
     ASSERT_TRUE(ReadWav(file, &wav));
-    EXPECT_NEAR(wav.dataSize / 176400.0, 2.0, 0.2);
+    // --seconds counts the audio written, not the time since the start.
+    EXPECT_GE(wav.dataSize / 176400.0, 2.0);
+    EXPECT_LT(wav.dataSize / 176400.0, 2.3);
     // Half the volume is a cubic factor of the amplitude (0.125).
     EXPECT_GT(Rms16(wav.data.data(), wav.data.size()), 0.02);
 }
@@ -110,7 +112,7 @@ TEST(QuilgrabLive, CtrlCEndsWithACompleteFile) {
     int status = -1;
     waitpid(child, &status, 0);
     ASSERT_TRUE(WIFEXITED(status));
-    EXPECT_EQ(WEXITSTATUS(status), 0);
+    EXPECT_EQ(WEXITSTATUS(status), 130);
     auto decoded = DecodeAudio(OnlyFile(dir));
     ASSERT_TRUE(decoded);
     EXPECT_EQ(decoded->codec, "vorbis");

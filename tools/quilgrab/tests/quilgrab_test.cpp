@@ -16,8 +16,21 @@ std::string Quilgrab(const std::string& arguments) {
 TEST(QuilgrabDispatcher, HelpListsCommandsAndUnknownOnesFail) {
     std::string out;
     EXPECT_EQ(RunCommand(Quilgrab("--help"), &out), 0);
-    EXPECT_NE(out.find("Usage: quilgrab COMMAND"), std::string::npos) << out;
-    EXPECT_NE(out.find("  sniff "), std::string::npos) << out;
+    EXPECT_NE(out.find("Usage: quilgrab [OPTIONS] SUBCOMMAND"), std::string::npos) << out;
+    for (const char* command : {"file", "stream", "cd", "live", "tags", "profiles", "sniff"})
+        EXPECT_NE(out.find("\n  " + std::string(command) + " "), std::string::npos) << command;
+    EXPECT_NE(out.find("130 interrupted"), std::string::npos) << out;
+    out.clear();
+    EXPECT_EQ(RunCommand(Quilgrab("--version"), &out), 0);
+    EXPECT_EQ(out.rfind("quilgrab ", 0), 0u) << out;
+    // Every command has its own help, with the exit codes.
+    for (const char* command : {"file", "stream", "cd", "live", "tags", "profiles", "sniff"}) {
+        out.clear();
+        EXPECT_EQ(RunCommand(Quilgrab(std::string(command) + " --help"), &out), 0) << command;
+        EXPECT_NE(out.find("Exit status: 0 all done, 1 some input failed, 2 bad usage"),
+                  std::string::npos)
+            << command << out;
+    }
     out.clear();
     EXPECT_EQ(RunCommand(Quilgrab("nosuchcommand 2>&1"), &out), 2);
     EXPECT_NE(out.find("unknown command \"nosuchcommand\""), std::string::npos) << out;
@@ -54,7 +67,15 @@ TEST(QuilgrabSniff, BadFilesAndBadUsageFailWithMessage) {
     EXPECT_EQ(RunCommand(Quilgrab("sniff --bogus 2>/dev/null")), 2);
     out.clear();
     EXPECT_EQ(RunCommand(Quilgrab("sniff --help"), &out), 0);
-    EXPECT_NE(out.find("--read FILE"), std::string::npos);
+    EXPECT_NE(out.find("--read"), std::string::npos);
+}
+
+TEST(QuilgrabProfiles, ListsTheAudioProfilesOfAVersion) {
+    std::string out;
+    EXPECT_EQ(RunCommand(Quilgrab("profiles --wma-version 8"), &out), 0);
+    EXPECT_EQ(out.rfind("Windows Media version 8:\n  ", 0), 0u) << out;
+    EXPECT_EQ(out.find("version 7"), std::string::npos) << out;
+    EXPECT_EQ(RunCommand(Quilgrab("profiles --wma-version 5 2>/dev/null")), 2);
 }
 
 TEST(QuilgrabSniff, LiveCaptureForBoundedTime) {
