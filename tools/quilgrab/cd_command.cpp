@@ -187,8 +187,13 @@ int ListDrives() {
 // Selects the drive; false (with a message) when there is no audio disc to read.
 bool OpenDisc(Grabber& grabber, const Options& options, int* trackCount) {
     int count = -1, kind = 0;
-    if (!grabber->SetDrive(options.drive) || !grabber->GetTrackCount(&count) || count < 0) {
-        std::fprintf(stderr, "quilgrab: drive %c: cannot be opened\n", options.drive);
+    bool selected = grabber->SetDrive(options.drive) != 0;
+    // The drive library says why on this thread; later calls may overwrite it.
+    std::string reason = GetSectorlinkError();
+    if (!selected || !grabber->GetTrackCount(&count) || count < 0) {
+        if (reason.empty()) reason = "no disc or no such drive";
+        std::fprintf(stderr, "quilgrab: drive %c: cannot be opened (%s)\n", options.drive,
+                     reason.c_str());
         return false;
     }
     grabber->GetDiscKind(&kind);
@@ -220,9 +225,9 @@ int ListTracks(Grabber& grabber, const Options& options) {
 // One track, in the CD page's order of calls.
 int RipTrack(Grabber& grabber, const Options& options, int track) {
     std::string output = OutputPath(options, track);
-    if (output.size() >= 260) {
-        std::fprintf(stderr, "quilgrab: the output path is longer than 259 bytes: %s\n",
-                     output.c_str());
+    if (output.size() >= static_cast<size_t>(quil::engine::kPathBytes)) {
+        std::fprintf(stderr, "quilgrab: the output path is longer than %d bytes: %s\n",
+                     quil::engine::kPathBytes - 1, output.c_str());
         return 1;
     }
     QueueWindow window;

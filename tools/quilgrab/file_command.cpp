@@ -14,10 +14,12 @@
 #include <thread>
 #include <vector>
 
+#include "engine/core/grabber_types.h"
 #include "engine/media/file_audio_grabber.h"
 #include "platform/com/strings.h"
-#include "platform/wmf/profile_manager.h"
+#include "platform/graph/source_file.h"
 #include "platform/window/window.h"
+#include "platform/wmf/profile_manager.h"
 #include "tools/quilgrab/commands.h"
 
 namespace quil::grab {
@@ -114,10 +116,15 @@ std::string OutputPath(const Options& options, const std::string& input, bool is
 }
 
 int GrabOne(const Options& options, const std::string& input, bool isStream) {
+    if (!isStream && CheckSourceFile(input) == HRESULT_FROM_WIN32(ERROR_BAD_FILE_TYPE)) {
+        std::fprintf(stderr, "quilgrab: %s is not a regular file (a FIFO, device or folder)\n",
+                     input.c_str());
+        return 1;
+    }
     std::string output = OutputPath(options, input, isStream);
-    if (output.size() >= 260) {
-        std::fprintf(stderr, "quilgrab: the output path is longer than 259 bytes: %s\n",
-                     output.c_str());
+    if (output.size() >= static_cast<size_t>(quil::engine::kPathBytes)) {
+        std::fprintf(stderr, "quilgrab: the output path is longer than %d bytes: %s\n",
+                     quil::engine::kPathBytes - 1, output.c_str());
         return 1;
     }
     auto* grabber = static_cast<FileAudioGrabber*>(FileAudioGrabberCreateInstance());
@@ -132,7 +139,20 @@ int GrabOne(const Options& options, const std::string& input, bool isStream) {
     grabber->SetWmaProfile(options.wmaVersion, profile.c_str());
     int result = 1;
     QueueWindow window;
-    if (!grabber->Open(0, isStream ? 1 : 0, options.format, input.c_str(), output.c_str(), 0, 0)) {
+    int opened = 0;
+    {
+        // Opening a stream blocks; Ctrl-C or SIGTERM meanwhile stops it through the grabber.
+        std::jthread watcher([&](std::stop_token stop) {
+            while (!stop.stop_requested() && !interrupted)
+                std::this_thread::sleep_for(std::chrono::milliseconds(50));
+            if (interrupted) grabber->Stop();
+        });
+        opened =
+            grabber->Open(0, isStream ? 1 : 0, options.format, input.c_str(), output.c_str(), 0, 0);
+    }
+    if (!opened && interrupted) {
+        std::fprintf(stderr, "quilgrab: interrupted while opening %s\n", input.c_str());
+    } else if (!opened) {
         std::fprintf(stderr, "quilgrab: cannot grab %s (not a readable media file or stream, "
                              "or the output cannot be written)\n", input.c_str());
     } else {

@@ -14,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "engine/core/grabber_types.h"
 #include "engine/live/live_audio_grabber.h"
 #include "platform/audio/recording_devices.h"
 #include "platform/com/strings.h"
@@ -165,9 +166,9 @@ int Record(const Options& options) {
     if (!audio::FindRecordingDevice(device))
         if (auto bySource = audio::FindRecordingSource(device)) device = bySource->name;
     std::string output = OutputPath(options);
-    if (output.size() >= 260) {
-        std::fprintf(stderr, "quilgrab: the output path is longer than 259 bytes: %s\n",
-                     output.c_str());
+    if (output.size() >= static_cast<size_t>(quil::engine::kPathBytes)) {
+        std::fprintf(stderr, "quilgrab: the output path is longer than %d bytes: %s\n",
+                     quil::engine::kPathBytes - 1, output.c_str());
         return 1;
     }
     Grabber grabber;

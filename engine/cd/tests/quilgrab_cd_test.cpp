@@ -68,7 +68,16 @@ TEST_F(QuilgrabCdTest, ReportsBadDrivesTracksAndUsage) {
     EXPECT_NE(out.find("the disc has no track 9"), std::string::npos) << out;
     out.clear();
     EXPECT_EQ(RunCommand(Quilgrab("--list --drive W 2>&1"), &out), 1);
-    EXPECT_NE(out.find("drive W: cannot be opened"), std::string::npos) << out;
+    EXPECT_NE(out.find("drive W: cannot be opened (no CD drive has the letter W)"),
+              std::string::npos)
+        << out;
+    // The reason the drive library knows reaches the user.
+    fs::remove(image_.bin);
+    out.clear();
+    EXPECT_EQ(RunCommand(Quilgrab("--list --drive " + letter_ + " 2>&1"), &out), 1);
+    EXPECT_NE(out.find("the data file of the CUE sheet is missing: " + image_.bin.string()),
+              std::string::npos)
+        << out;
     EXPECT_EQ(RunCommand(Quilgrab("--track 1 2>/dev/null")), 2);
     EXPECT_EQ(RunCommand(Quilgrab("--track x --format wav 2>/dev/null")), 2);
     EXPECT_EQ(RunCommand(Quilgrab("--drive 12 --list 2>/dev/null")), 2);
