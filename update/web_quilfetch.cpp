@@ -204,6 +204,8 @@ BOOL Fetcher::Open(const char* agentName, DWORD timeoutMs, BOOL useProxy, const 
                    DWORD proxyPort, UINT statusMessage, HWND statusWindow, const char* localPath) {
     try {
         if (!localPath || !*localPath) return 0;
+        // A download on another thread ends after its current block, as on Close.
+        running_ = false;
         std::lock_guard download(downloadMutex_);
         localPath_ = localPath;
         statusCode_ = 0;

@@ -53,7 +53,7 @@ bool MixerControl::GetRecordLineVolume(const std::string& device, const std::str
     if (!found->available) return true;
     if (minimum) *minimum = audio::kVolumeMuted;
     if (maximum) *maximum = audio::kVolumeNorm;
-    if (steps) *steps = audio::kVolumeNorm - audio::kVolumeMuted;
+    if (steps) *steps = owner.volumeSteps;
     // A boosted source reads as full, so the level never leaves the range.
     if (level) *level = std::min(owner.volume, audio::kVolumeNorm);
     return true;
@@ -68,7 +68,7 @@ MasterVolume::MasterVolume(HWND messageWindow) : window_(messageWindow) {
     channels_ = output->channels;
     minimum_ = audio::kVolumeMuted;
     maximum_ = audio::kVolumeNorm;
-    steps_ = audio::kVolumeNorm - audio::kVolumeMuted;
+    steps_ = output->volumeSteps;
     usable_ = channels_ > 0;
     if (window_) changes_ = std::make_unique<audio::ChangePoster>(window_, MM_MIXM_CONTROL_CHANGE);
 }
@@ -102,8 +102,19 @@ void MasterVolume::SetObserver(Observer observer, void* user) {
 
 bool MasterVolume::HandleMessage(const Message& message) {
     if (message.message != MM_MIXM_CONTROL_CHANGE) return false;
-    if (message.wParam != audio::kSinkChanged || message.lParam != static_cast<LPARAM>(sinkIndex_))
+    if (message.wParam == audio::kServerChanged &&
+        message.lParam == audio::ChangePoster::kServerReconnected) {
+        // A restarted server numbers its sinks anew; the level may have changed too.
+        auto output = opened_ ? audio::OutputVolumeOf(sinkName_) : std::nullopt;
+        if (!output) return true;
+        sinkIndex_ = output->sinkIndex;
+        channels_ = output->channels;
+        steps_ = output->volumeSteps;
+        usable_ = channels_ > 0;
+    } else if (message.wParam != audio::kSinkChanged ||
+               message.lParam != static_cast<LPARAM>(sinkIndex_)) {
         return true;
+    }
     if (observer_) observer_(GetLevel(), user_);
     return true;
 }

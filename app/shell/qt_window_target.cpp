@@ -11,6 +11,9 @@ public:
     explicit WindowMessageEvent(const Message& message)
         : QEvent(QtWindowTarget::EventType()), message(message) {}
     Message message;
+    // A message sent from another thread; dropped unrun when the target dies first, which
+    // answers its sender 0.
+    std::function<void()> call;
 };
 
 }  // namespace
@@ -32,13 +35,25 @@ void QtWindowTarget::Post(const Message& message) {
     QCoreApplication::postEvent(this, new WindowMessageEvent(message));
 }
 
+bool QtWindowTarget::PostCall(std::function<void()> call) {
+    auto* event = new WindowMessageEvent(Message{});
+    event->call = std::move(call);
+    QCoreApplication::postEvent(this, event);
+    return true;
+}
+
 LRESULT QtWindowTarget::Handle(const Message& message) {
     return handler_ ? handler_(message) : 0;
 }
 
 bool QtWindowTarget::event(QEvent* event) {
     if (event->type() != EventType()) return QObject::event(event);
-    Handle(static_cast<WindowMessageEvent*>(event)->message);
+    auto* message = static_cast<WindowMessageEvent*>(event);
+    if (message->call) {
+        message->call();
+    } else {
+        Handle(message->message);
+    }
     return true;
 }
 

@@ -22,6 +22,8 @@ public:
 
     void Post(const Message& message) override;
     LRESULT Handle(const Message& message) override;
+    // Messages sent from other threads run here, on the UI thread, in order with posted ones.
+    bool PostCall(std::function<void()> call) override;
 
     static QEvent::Type EventType();
 

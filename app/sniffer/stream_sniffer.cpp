@@ -11,6 +11,7 @@
 #include <cstring>
 #include <system_error>
 
+#include "app/sniffer/dump_file.h"
 #include "platform/registry/user_folders.h"
 
 namespace quil {
@@ -26,14 +27,10 @@ constexpr int kIdlePollMs = 20;
 struct PcapCloser {
     void operator()(pcap_t* capture) const { pcap_close(capture); }
 };
-struct DumpCloser {
-    void operator()(pcap_dumper_t* dump) const { pcap_dump_close(dump); }
-};
 struct DeviceListFreer {
     void operator()(pcap_if_t* devices) const { pcap_freealldevs(devices); }
 };
 using CaptureHandle = std::unique_ptr<pcap_t, PcapCloser>;
-using DumpHandle = std::unique_ptr<pcap_dumper_t, DumpCloser>;
 
 // pcap_open_live's steps, done one by one so a refusal for want of rights can be told apart.
 CaptureHandle OpenLive(const std::string& deviceName) {
@@ -68,18 +65,6 @@ CaptureHandle OpenLive(const std::string& deviceName) {
         return nullptr;
     }
     return capture;
-}
-
-DumpHandle OpenDump(pcap_t* capture) {
-    auto path = StreamSniffer::DumpFilePath();
-    std::error_code ignored;
-    std::filesystem::create_directories(path.parent_path(), ignored);
-    DumpHandle dump(pcap_dump_open(capture, path.c_str()));
-    if (!dump) {
-        std::fprintf(stderr, "Cannot write the dump file %s: %s; capturing without it.\n",
-                     path.c_str(), pcap_geterr(capture));
-    }
-    return dump;
 }
 
 void AnalysePacket(UrlExtractor& extractor, const pcap_pkthdr* header, const u_char* data,
@@ -152,7 +137,7 @@ bool StreamSniffer::StartCapture(const std::string& deviceName) {
     StopCapture();
     CaptureHandle capture = OpenLive(deviceName);
     if (!capture) return false;
-    DumpHandle dump = OpenDump(capture.get());
+    auto dump = std::make_unique<DumpFile>(capture.get(), DumpFilePath());
 
     auto control = std::make_unique<Control>();
     if (control->wakeFd < 0) {
@@ -172,13 +157,13 @@ bool StreamSniffer::StartCapture(const std::string& deviceName) {
                 const u_char* data = nullptr;
                 result = pcap_next_ex(capture.get(), &header, &data);
                 if (result == 1) {
-                    if (dump) pcap_dump(reinterpret_cast<u_char*>(dump.get()), header, data);
+                    dump->Write(header, data);
                     AnalysePacket(extractor, header, data, onUrl);
                     continue;
                 }
                 if (result < 0) break;
                 // Quiet moment: put what was dumped on disk, so a crash later loses none of it.
-                if (dump) pcap_dump_flush(dump.get());
+                dump->Flush();
                 shared->WaitForTraffic(captureFd);
             }
             if (result == PCAP_ERROR) {

@@ -40,7 +40,8 @@ public:
     // False once stopped, and once the capture thread ended by itself on a read error.
     bool Capturing() const;
 
-    // Where each capture is dumped: "Dump.txt" in the per-user data folder.
+    // Where each capture is dumped: "Dump.txt" in the per-user data folder, readable by its
+    // owner only, rotated to "Dump.txt.1" at 100 MB.
     static std::filesystem::path DumpFilePath();
 
     // Scans a capture file as the live capture would. Returns the number of packets read, or

@@ -71,9 +71,14 @@ bool IsCleanUrl(std::string_view candidate) {
 // one of them is missing. Done in one pass: bytes[0, kept) is text already searched, bytes[rest,
 // size) text still to search, and the text is the two joined; every byte moves at most once.
 // Returns whether anything was removed.
-bool ExtractPair(std::string& text, std::string_view scheme, std::string_view extension,
-                 const UrlCallback& report, std::string& candidate) {
+bool ExtractPair(std::string& text, std::string& breaks, std::string_view scheme,
+                 std::string_view extension, const UrlCallback& report, std::string& candidate) {
     char* bytes = text.data();
+    // Line breaks of the packet, one byte per byte of the text; moved along with the text.
+    char* marks = breaks.empty() ? nullptr : breaks.data();
+    auto spansBreak = [&](size_t from, size_t to) {
+        return marks && std::memchr(marks + from, 1, to - from) != nullptr;
+    };
     const size_t size = text.size();
     size_t kept = 0;
     size_t rest = 0;
@@ -92,21 +97,31 @@ bool ExtractPair(std::string& text, std::string_view scheme, std::string_view ex
         if (extensionAt == kNotFound || extensionAt == afterScheme) break;
         size_t end = extensionAt + extension.size();
 
+        bool broken;
         if (joinedAt != kNotFound) {
             candidate.assign(bytes + joinedAt, kept - joinedAt);
             candidate.append(bytes + rest, end - rest);
+            broken = spansBreak(joinedAt, kept) || spansBreak(rest, end);
             kept = joinedAt;
         } else {
             candidate.assign(bytes + schemeAt, end - schemeAt);
+            broken = spansBreak(schemeAt, end);
             std::memmove(bytes + kept, bytes + rest, schemeAt - rest);
+            if (marks) std::memmove(marks + kept, marks + rest, schemeAt - rest);
             kept += schemeAt - rest;
         }
         rest = end;
-        if (IsCleanUrl(candidate)) report(candidate);
+        // A line break reads as '.', so a scheme and an extension on two lines look like one
+        // URL; such a candidate is no more a URL than one holding a blank.
+        if (!broken && IsCleanUrl(candidate)) report(candidate);
     }
     if (rest == 0) return false;
     std::memmove(bytes + kept, bytes + rest, size - rest);
     text.resize(kept + (size - rest));
+    if (marks) {
+        std::memmove(marks + kept, marks + rest, size - rest);
+        breaks.resize(text.size());
+    }
     return true;
 }
 
@@ -157,7 +172,28 @@ void BuildPacketText(std::span<const uint8_t> packet, std::string& text) {
     }
 }
 
+void MarkLineBreaks(std::span<const uint8_t> packet, std::string& breaks) {
+    breaks.clear();
+    const void* first = std::memchr(packet.data(), '\n', packet.size());
+    if (!first) first = std::memchr(packet.data(), '\r', packet.size());
+    if (!first) return;
+    breaks.resize(packet.size());
+    // Only a byte that starts a character can be a line break; the byte after a lead byte,
+    // whatever its value, belongs to that character.
+    for (size_t i = 0; i < packet.size(); ++i) {
+        uint8_t byte = packet[i];
+        breaks[i] = byte == '\n' || byte == '\r' ? 1 : 0;
+        if (byte >= 161 && i + 1 < packet.size()) breaks[++i] = 0;
+    }
+}
+
 void ExtractUrls(std::string& text, const UrlCallback& report) {
+    std::string none;
+    ExtractUrls(text, none, report);
+}
+
+void ExtractUrls(std::string& text, std::string& breaks, const UrlCallback& report) {
+    if (!breaks.empty() && breaks.size() != text.size()) breaks.clear();
     uint32_t schemes = PresentSchemes(text);
     if (schemes == 0) return;
     uint32_t extensions = PresentExtensions(text);
@@ -166,7 +202,7 @@ void ExtractUrls(std::string& text, const UrlCallback& report) {
         for (size_t e = 0; e < kMediaExtensions.size(); ++e) {
             if (!(schemes & (1u << s))) break;
             if (!(extensions & (1u << e))) continue;
-            if (ExtractPair(text, kUrlSchemes[s], kMediaExtensions[e], report, candidate)) {
+            if (ExtractPair(text, breaks, kUrlSchemes[s], kMediaExtensions[e], report, candidate)) {
                 // A removal takes occurrences away and can join new ones.
                 if (text.empty()) return;
                 schemes = PresentSchemes(text);
@@ -179,7 +215,8 @@ void ExtractUrls(std::string& text, const UrlCallback& report) {
 void UrlExtractor::Analyse(std::span<const uint8_t> packet, const UrlCallback& report) {
     if (packet.empty()) return;
     BuildPacketText(packet, text_);
-    ExtractUrls(text_, report);
+    MarkLineBreaks(packet, breaks_);
+    ExtractUrls(text_, breaks_, report);
 }
 
 }  // namespace quil

@@ -28,9 +28,15 @@ inline constexpr std::string_view kRejectedUrlCharacters = "\"' <>";
 // double-byte character and keeps the byte after it. The text has as many bytes as the packet.
 void BuildPacketText(std::span<const uint8_t> packet, std::string& text);
 
+// One byte per byte of the packet, 1 where the packet has a line break (CR or LF); empty for a
+// packet without any.
+void MarkLineBreaks(std::span<const uint8_t> packet, std::string& breaks);
+
 // Reports every URL of the tables' shapes in `text`, in the order scheme, extension, position.
-// Consumes the text: each candidate, reported or not, is removed before the next search.
+// Consumes the text: each candidate, reported or not, is removed before the next search. A
+// candidate that spans a line break marked in `breaks` is removed but not reported.
 void ExtractUrls(std::string& text, const UrlCallback& report);
+void ExtractUrls(std::string& text, std::string& breaks, const UrlCallback& report);
 
 // One packet at a time, reusing its text buffer; one per thread.
 class UrlExtractor {
@@ -39,6 +45,7 @@ public:
 
 private:
     std::string text_;
+    std::string breaks_;
 };
 
 }  // namespace quil

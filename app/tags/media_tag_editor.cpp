@@ -50,10 +50,11 @@ std::string Printable(const WCHAR* text) {
     return Narrow(text);
 }
 
-// Texts are UTF-8; bytes that are not cannot become wide text without loss.
+// Tag texts are UTF-8; bytes that are not cannot become tag text without loss. File names are
+// bytes and need no such check: Widen keeps every byte of them.
 bool ToWide(std::string_view text, std::wstring* wide) {
     *wide = Widen(text);
-    if (Narrow(*wide) == text) return true;
+    if (IsUtf8(text)) return true;
     std::printf("Internal error (hr=0x%08x)\n",
                 Hex(HRESULT_FROM_WIN32(ERROR_NO_UNICODE_TRANSLATION)));
     return false;
@@ -191,8 +192,8 @@ private:
 
 bool MediaTagEditor::ReadTags(const char* path, MediaTagRecord& record) {
     record = MediaTagRecord{};
-    std::wstring widePath;
-    if (!path || !ToWide(path, &widePath)) return false;
+    if (!path) return false;
+    std::wstring widePath = Widen(path);
 
     ComPtr<IWMMetadataEditor> editor;
     HRESULT hr = WMCreateEditor(editor.Put());
@@ -250,8 +251,8 @@ bool MediaTagEditor::ReadTags(const char* path, MediaTagRecord& record) {
 }
 
 bool MediaTagEditor::WriteTags(const char* path, const MediaTagRecord& record) {
-    std::wstring widePath;
-    if (!path || !ToWide(path, &widePath)) return false;
+    if (!path) return false;
+    std::wstring widePath = Widen(path);
 
     WritePass pass(widePath);
     if (!pass.opened()) return false;

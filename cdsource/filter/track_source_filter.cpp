@@ -426,8 +426,9 @@ HRESULT CdTrackStream::FillBuffer(IMediaSample* sample) {
     if (!ReadSectors(drive, current, sectors)) return S_FALSE;
     HRESULT hr = Deliver(sample, sectors, current + uint64_t{perRead} >= trackEnd);
     if (FAILED(hr)) return hr;
+    // Advance by what was read, so the position ends on the track's end and progress on 1.0.
     // A SetCurrentSector made during the read wins over the advance.
-    currentSector_.compare_exchange_strong(current, current + perRead);
+    currentSector_.compare_exchange_strong(current, current + sectors);
     return S_OK;
 }
 

@@ -13,8 +13,12 @@
 
 namespace quil::engine {
 
+bool FitsPath(const char* path) {
+    return path && strnlen(path, kPathBytes) < kPathBytes;
+}
+
 std::wstring WidePath(const char* path) {
-    return Widen(Utf8Prefix(path ? path : "", kPathBytes - 1));
+    return FitsPath(path) ? Widen(path) : std::wstring();
 }
 
 GrabberCore::GrabberCore() { filters::RegisterStockFilters(); }
@@ -303,15 +307,17 @@ bool GrabberCore::BuildWma(IPin* feed, const ChainPolicy& policy) {
 }
 
 int GrabberCore::SetOutputPath(const char* path) {
-    if (!path) return 0;
-    CopyBounded(path, outputPath, kPathBytes);
+    // A path cut short would write another file: refuse it and forget the previous one.
+    outputPath[0] = '\0';
+    if (!FitsPath(path)) return 0;
+    std::memcpy(outputPath, path, std::strlen(path) + 1);
     return 1;
 }
 
 int GrabberCore::SetWmaProfile(int version, const char* name) {
     if (!name) return 0;
     wmaProfileVersion = version;
-    CopyBounded(name, wmaProfileName, kPathBytes);
+    CopyBounded(name, wmaProfileName, kNameBytes);
     return 1;
 }
 

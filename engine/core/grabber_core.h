@@ -92,7 +92,7 @@ public:
     ComPtr<IBaseFilter> source;
     ComPtr<ISampleGrabber> levelTap;
     char outputPath[kPathBytes] = {};
-    char wmaProfileName[kPathBytes] = {};
+    char wmaProfileName[kNameBytes] = {};
     int wmaProfileVersion = 7;
     Mp3EncoderOptions mp3_;
     OggEncoderOptions ogg_;
@@ -106,7 +106,9 @@ private:
     ComPtr<IBaseFilter> AddFileWriter(const CLSID& clsid, const wchar_t* name, bool overwrite);
 };
 
-// The output path widened for the platform.
+// True for a path that fits kPathBytes with its terminator.
+bool FitsPath(const char* path);
+// The wide form of a path, every byte kept; empty for a path that does not fit.
 std::wstring WidePath(const char* path);
 
 }  // namespace quil::engine

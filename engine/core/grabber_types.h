@@ -2,6 +2,7 @@
 
 // Types shared by the grabber libraries and the main program.
 
+#include <climits>
 #include <cstdint>
 
 #include "platform/graph/media_types.h"
@@ -22,6 +23,9 @@ struct WmaProfileInfo {
     char* description;          // may be null
 };
 
-constexpr int kPathBytes = 260;
+// File paths, terminator included: longer ones are refused, never cut.
+constexpr int kPathBytes = PATH_MAX;
+// Profile names and other texts of the fixed interfaces keep the old 260-byte buffers.
+constexpr int kNameBytes = 260;
 
 }  // namespace quil::engine

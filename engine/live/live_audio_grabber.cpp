@@ -158,7 +158,7 @@ void LiveGrabber::ShowError(const char* text) {
 
 int LiveGrabber::BuildGraph(int outputFormat, const char* outputPath) {
     if (!outputPath || core_.graph) return 0;
-    core_.SetOutputPath(outputPath);
+    if (!core_.SetOutputPath(outputPath)) return 0;
     if (FAILED(CoCreateInstance(CLSID_CaptureGraphBuilder2, nullptr, CLSCTX_INPROC_SERVER,
                                 IID_PPV_ARGS(builder_.Put()))))
         return 0;

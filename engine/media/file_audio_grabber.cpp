@@ -3,8 +3,10 @@
 
 #include <algorithm>
 #include <cstring>
+#include <mutex>
 #include <new>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "engine/core/grabber_core.h"
@@ -72,7 +74,10 @@ public:
     }
     int Run() override { return core_.Run(); }
     int Pause() override { return core_.Pause(true); }
-    int Stop() override { return core_.StopFrom(true); }
+    int Stop() override {
+        if (AbortOpening()) return 1;
+        return core_.StopFrom(true);
+    }
     int GetState() override { return core_.state; }
     int SetRate(int rate) override {
         auto position = QueryAs<IMediaPosition>(core_.graph.Get());
@@ -185,6 +190,13 @@ public:
     int GetAuthor(char* buffer) override { return HeaderText(L"Author", buffer); }
 
 private:
+    int OpenGraph(int playOnly, int isStream, int outputFormat, const char* source,
+                  const char* outputPath, int monitor, int keepVideo);
+    // When an Open runs on another thread (a stream being opened on a worker), tells it to
+    // give up and touches nothing else; false otherwise.
+    bool AbortOpening();
+    // Registers what an Open in progress can be aborted through; false once it was aborted.
+    bool OpeningThrough(IGraphBuilder* graph, IBaseFilter* source);
     bool AddAndRenderSource(int isStream, const char* source);
     ComPtr<IPin> CutAudioRenderer();
     ComPtr<IBaseFilter> FindVideoRenderer();
@@ -200,12 +212,53 @@ private:
     PCMWAVEFORMAT sourceFormat_{};
     int audioFound_ = 0, videoFound_ = 0;
     std::vector<ComPtr<IBaseFilter>> toRemove_;
+
+    std::mutex openMutex_;
+    std::thread::id openingThread_;          // guarded by openMutex_, while Open runs
+    bool openAborted_ = false;               // guarded by openMutex_
+    ComPtr<IGraphBuilder> openingGraph_;     // guarded by openMutex_
+    ComPtr<IAMOpenProgress> openingSource_;  // guarded by openMutex_
 };
+
+bool FileGrabber::AbortOpening() {
+    std::lock_guard lock(openMutex_);
+    if (openingThread_ == std::thread::id() || openingThread_ == std::this_thread::get_id())
+        return false;
+    openAborted_ = true;
+    if (openingGraph_) openingGraph_->Abort();
+    if (openingSource_) openingSource_->AbortOperation();
+    return true;
+}
+
+bool FileGrabber::OpeningThrough(IGraphBuilder* graph, IBaseFilter* source) {
+    std::lock_guard lock(openMutex_);
+    if (openAborted_) return false;
+    if (graph) openingGraph_ = ComPtr<IGraphBuilder>(graph);
+    if (source) openingSource_ = QueryAs<IAMOpenProgress>(source);
+    return true;
+}
 
 int FileGrabber::Open(int playOnly, int isStream, int outputFormat, const char* source,
                       const char* outputPath, int monitor, int keepVideo) {
+    {
+        std::lock_guard lock(openMutex_);
+        openingThread_ = std::this_thread::get_id();
+        openAborted_ = false;
+    }
+    int opened =
+        OpenGraph(playOnly, isStream, outputFormat, source, outputPath, monitor, keepVideo);
+    std::lock_guard lock(openMutex_);
+    openingThread_ = std::thread::id();
+    openingGraph_ = nullptr;
+    openingSource_ = nullptr;
+    return openAborted_ ? 0 : opened;
+}
+
+int FileGrabber::OpenGraph(int playOnly, int isStream, int outputFormat, const char* source,
+                           const char* outputPath, int monitor, int keepVideo) {
     if (!source || core_.graph) return 0;
     if (!core_.CreateGraph()) return 0;
+    if (!OpeningThrough(core_.graph.Get(), nullptr)) return 0;
     if (auto withSite = QueryAs<IObjectWithSite>(core_.graph.Get())) withSite->SetSite(&core_.site);
     video_ = QueryAs<IVideoWindow>(core_.graph.Get());
     if (!video_) return 0;
@@ -225,8 +278,7 @@ int FileGrabber::Open(int playOnly, int isStream, int outputFormat, const char* 
         videoRenderer_ = FindVideoRenderer();
         videoFound_ = videoRenderer_ ? 1 : 0;
     } else {
-        if (!outputPath) return 0;
-        core_.SetOutputPath(outputPath);
+        if (!core_.SetOutputPath(outputPath)) return 0;
         auto feed = CutAudioRenderer();
         audioFound_ = feed ? 1 : 0;
         if (feed && outputFormat >= kWav && outputFormat <= kOgg) {
@@ -269,7 +321,8 @@ int FileGrabber::Open(int playOnly, int isStream, int outputFormat, const char* 
 }
 
 bool FileGrabber::AddAndRenderSource(int isStream, const char* source) {
-    std::wstring wide = Widen(Utf8Prefix(source, kPathBytes - 1));
+    if (!FitsPath(source)) return false;
+    std::wstring wide = WidePath(source);
     if (isStream || IsWindowsMediaPath(source)) {
         ComPtr<IBaseFilter> filter;
         if (FAILED(CoCreateInstance(CLSID_WMAsfReader, nullptr, CLSCTX_INPROC_SERVER,
@@ -279,6 +332,7 @@ bool FileGrabber::AddAndRenderSource(int isStream, const char* source) {
             return false;
         if (FAILED(core_.graph->AddFilter(filter.Get(), L"windows media source filter")))
             return false;
+        if (!OpeningThrough(nullptr, filter.Get())) return false;
         core_.source = filter;
         auto loader = QueryAs<IFileSourceFilter>(filter.Get());
         reader_ = QueryAs<IWMReaderAdvanced2>(filter.Get());

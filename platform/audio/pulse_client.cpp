@@ -40,6 +40,7 @@ PulseSource ToSource(const pa_source_info& info) {
     if (info.active_port) source.activePort = Text(info.active_port->name);
     source.volume = info.volume;
     source.mute = info.mute != 0;
+    if (info.n_volume_steps > 1) source.volumeSteps = info.n_volume_steps;
     return source;
 }
 
@@ -61,8 +62,11 @@ void OnSourceInfo(pa_context*, const pa_source_info* info, int eol, void* data) 
 void OnSinkInfo(pa_context*, const pa_sink_info* info, int eol, void* data) {
     auto* query = static_cast<ListQuery<PulseSink>*>(data);
     if (eol < 0) query->failed = true;
-    if (info && eol == 0)
-        query->items.push_back({info->index, Text(info->name), info->volume, info->mute != 0});
+    if (info && eol == 0) {
+        query->items.push_back(
+            {info->index, Text(info->name), info->volume, info->mute != 0,
+             info->n_volume_steps > 1 ? info->n_volume_steps : PA_VOLUME_NORM + 1});
+    }
     if (eol) query->client->Signal();
 }
 

@@ -31,6 +31,7 @@ struct PulseSource {
     std::string activePort;
     pa_cvolume volume{};
     bool mute = false;
+    uint32_t volumeSteps = PA_VOLUME_NORM + 1;  // distinct levels the server offers
 };
 
 struct PulseSink {
@@ -38,6 +39,7 @@ struct PulseSink {
     std::string name;
     pa_cvolume volume{};
     bool mute = false;
+    uint32_t volumeSteps = PA_VOLUME_NORM + 1;
 };
 
 class PulseClient {

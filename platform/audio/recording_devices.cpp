@@ -1,6 +1,7 @@
 #include "platform/audio/recording_devices.h"
 
 #include <algorithm>
+#include <chrono>
 #include <set>
 
 #include "platform/audio/pulse_client.h"
@@ -38,6 +39,7 @@ RecordingDevice ToDevice(const PulseSource& source, std::string name) {
     device.channels = source.volume.channels;
     device.volume = source.volume.channels ? source.volume.values[0] : 0;
     device.mute = source.mute;
+    device.volumeSteps = source.volumeSteps - 1;
     for (const PulsePort& port : source.ports)
         device.lines.push_back({Cut(port.description.empty() ? port.name : port.description),
                                 port.name, port.availability != PA_PORT_AVAILABLE_NO});
@@ -105,7 +107,7 @@ std::optional<OutputVolume> OutputVolumeOf(const std::string& sinkName) {
     auto sink = client->Sink(sinkName);
     if (!sink) return std::nullopt;
     return OutputVolume{sink->name, sink->index, sink->volume.channels,
-                        sink->volume.channels ? sink->volume.values[0] : 0};
+                        sink->volume.channels ? sink->volume.values[0] : 0, sink->volumeSteps - 1};
 }
 
 std::optional<OutputVolume> DefaultOutputVolume() {
@@ -122,10 +124,38 @@ bool SetOutputVolume(const std::string& sinkName, uint32_t volume) {
     return sink && client->SetSinkVolume(sinkName, Uniform(sink->volume.channels, volume));
 }
 
-ChangePoster::ChangePoster(HWND window, UINT message) : client_(PulseClient::Shared()) {
-    if (!client_) return;
-    listener_ =
-        client_->AddListener([window, message](pa_subscription_event_type_t event, uint32_t index) {
+namespace {
+
+// How often a poster whose server went away looks for it again.
+constexpr auto kReconnectPeriod = std::chrono::milliseconds(500);
+
+}  // namespace
+
+ChangePoster::ChangePoster(HWND window, UINT message) : window_(window), message_(message) {
+    Subscribe();
+    watcher_ = std::jthread([this](std::stop_token stop) { Watch(stop); });
+}
+
+ChangePoster::~ChangePoster() {
+    watcher_.request_stop();
+    wake_.notify_all();
+    if (watcher_.joinable()) watcher_.join();
+    std::lock_guard lock(mutex_);
+    if (client_ && listener_) client_->RemoveListener(listener_);
+}
+
+bool ChangePoster::Active() const {
+    std::lock_guard lock(mutex_);
+    return listener_ != 0;
+}
+
+bool ChangePoster::Subscribe() {
+    auto client = PulseClient::Shared();
+    if (!client) return false;
+    HWND window = window_;
+    UINT message = message_;
+    uint64_t listener =
+        client->AddListener([window, message](pa_subscription_event_type_t event, uint32_t index) {
             WPARAM change;
             switch (event & PA_SUBSCRIPTION_EVENT_FACILITY_MASK) {
                 case PA_SUBSCRIPTION_EVENT_SINK:
@@ -142,10 +172,36 @@ ChangePoster::ChangePoster(HWND window, UINT message) : client_(PulseClient::Sha
             }
             PostMessage(window, message, change, static_cast<LPARAM>(index));
         });
+    std::lock_guard lock(mutex_);
+    client_ = std::move(client);
+    listener_ = listener;
+    return true;
 }
 
-ChangePoster::~ChangePoster() {
-    if (client_ && listener_) client_->RemoveListener(listener_);
+// A lost connection never comes back by itself: look for a server now and then, and
+// subscribe to the one that answers.
+void ChangePoster::Watch(std::stop_token stop) {
+    std::mutex sleep;
+    while (!stop.stop_requested()) {
+        {
+            std::unique_lock lock(sleep);
+            wake_.wait_for(lock, stop, kReconnectPeriod, [] { return false; });
+        }
+        if (stop.stop_requested()) return;
+        std::shared_ptr<PulseClient> current;
+        {
+            std::lock_guard lock(mutex_);
+            current = client_;
+        }
+        if (current && current->Connected()) continue;
+        {
+            std::lock_guard lock(mutex_);
+            if (client_ && listener_) client_->RemoveListener(listener_);
+            client_.reset();
+            listener_ = 0;
+        }
+        if (Subscribe()) PostMessage(window_, message_, kServerChanged, kServerReconnected);
+    }
 }
 
 }  // namespace quil::audio

@@ -6,11 +6,14 @@
 // line named after the device. Levels are source volumes from kVolumeMuted to kVolumeNorm; the
 // master output volume is the default sink's volume.
 
+#include <condition_variable>
 #include <cstdint>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <string>
 #include <string_view>
+#include <thread>
 #include <vector>
 
 #include "platform/window/window.h"
@@ -40,6 +43,8 @@ struct RecordingDevice {
     int channels = 0;
     uint32_t volume = 0;  // of the first channel
     bool mute = false;
+    // Steps between kVolumeMuted and kVolumeNorm, as the server counts them.
+    uint32_t volumeSteps = kVolumeNorm - kVolumeMuted;
 };
 
 // Every recording device in the server's order; empty without a server.
@@ -58,6 +63,7 @@ struct OutputVolume {
     uint32_t sinkIndex = 0;
     int channels = 0;
     uint32_t volume = 0;  // of the first channel
+    uint32_t volumeSteps = kVolumeNorm - kVolumeMuted;
 };
 
 std::optional<OutputVolume> DefaultOutputVolume();
@@ -68,20 +74,32 @@ enum ServerChange : WPARAM { kSinkChanged = 1, kSourceChanged = 2, kServerChange
 
 // Posts `message` to `window` for every change of a sink, a source or the server's defaults
 // (wParam: the ServerChange, lParam: the server's index of the sink or source). The window's
-// owner handles it on its own thread.
+// owner handles it on its own thread. When the server goes away (restarted, crashed) it
+// subscribes again once a server answers, and posts kServerChanged with lParam
+// kServerReconnected: indexes may have changed, so the owner reads everything afresh.
 class ChangePoster {
 public:
+    static constexpr LPARAM kServerReconnected = -1;
+
     ChangePoster(HWND window, UINT message);
     ~ChangePoster();
     ChangePoster(const ChangePoster&) = delete;
     ChangePoster& operator=(const ChangePoster&) = delete;
 
-    // False when there was no server to subscribe to.
-    bool Active() const { return listener_ != 0; }
+    // False while there is no server to subscribe to.
+    bool Active() const;
 
 private:
-    std::shared_ptr<PulseClient> client_;
-    uint64_t listener_ = 0;
+    bool Subscribe();
+    void Watch(std::stop_token stop);
+
+    HWND window_;
+    UINT message_;
+    mutable std::mutex mutex_;
+    std::shared_ptr<PulseClient> client_;  // guarded by mutex_
+    uint64_t listener_ = 0;                // guarded by mutex_
+    std::condition_variable_any wake_;
+    std::jthread watcher_;
 };
 
 }  // namespace quil::audio

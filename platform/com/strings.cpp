@@ -6,29 +6,43 @@ namespace quil {
 
 namespace {
 
-// Decodes one UTF-8 sequence; invalid bytes become U+FFFD and consume one byte.
+// Bytes that are not UTF-8 travel as U+DC80..U+DCFF, one per byte, and Narrow gives them back:
+// file names are bytes on Linux and must survive the wide interfaces unchanged.
+constexpr char32_t kEscapeBase = 0xDC00;
+
+bool IsEscapedByte(char32_t cp) {
+    return cp >= 0xDC80 && cp <= 0xDCFF;
+}
+
+// Decodes one well-formed UTF-8 sequence (no overlong forms, surrogates or values past
+// U+10FFFF); anything else consumes one byte and comes back escaped.
 char32_t DecodeOne(std::string_view text, size_t& pos) {
     auto byte = [&](size_t i) { return static_cast<unsigned char>(text[i]); };
     unsigned char lead = byte(pos);
-    int length = lead < 0x80 ? 1 : (lead >> 5) == 6 ? 2 : (lead >> 4) == 14 ? 3 : (lead >> 3) == 30 ? 4 : 0;
-    if (length == 0 || pos + length > text.size()) {
+    auto escaped = [&] { return kEscapeBase + byte(pos++); };
+    if (lead < 0x80) {
         ++pos;
-        return 0xFFFD;
+        return lead;
     }
-    char32_t cp = length == 1 ? lead : lead & (0x7F >> length);
+    int length = (lead >> 5) == 6 ? 2 : (lead >> 4) == 14 ? 3 : (lead >> 3) == 30 ? 4 : 0;
+    if (length == 0 || pos + length > text.size()) return escaped();
+    char32_t cp = lead & (0x7F >> length);
     for (int i = 1; i < length; ++i) {
         unsigned char next = byte(pos + i);
-        if ((next & 0xC0) != 0x80) {
-            ++pos;
-            return 0xFFFD;
-        }
+        if ((next & 0xC0) != 0x80) return escaped();
         cp = (cp << 6) | (next & 0x3F);
     }
+    constexpr char32_t kSmallest[] = {0, 0, 0x80, 0x800, 0x10000};
+    if (cp < kSmallest[length] || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) return escaped();
     pos += length;
     return cp;
 }
 
 void EncodeOne(char32_t cp, std::string& out) {
+    if (IsEscapedByte(cp)) {
+        out += static_cast<char>(cp - kEscapeBase);
+        return;
+    }
     if (cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) cp = 0xFFFD;
     if (cp < 0x80) {
         out += static_cast<char>(cp);
@@ -61,6 +75,12 @@ std::string Narrow(std::wstring_view wide) {
     out.reserve(wide.size());
     for (wchar_t c : wide) EncodeOne(static_cast<char32_t>(c), out);
     return out;
+}
+
+bool IsUtf8(std::string_view text) {
+    for (size_t pos = 0; pos < text.size();)
+        if (IsEscapedByte(DecodeOne(text, pos))) return false;
+    return true;
 }
 
 std::string_view Utf8Prefix(std::string_view text, size_t maxBytes) {

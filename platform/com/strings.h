@@ -9,8 +9,13 @@
 
 namespace quil {
 
+// Bytes that are not UTF-8 survive the round trip Narrow(Widen(bytes)), so any file name can
+// pass through the wide interfaces.
 std::wstring Widen(std::string_view utf8);
 std::string Narrow(std::wstring_view wide);
+
+// True when text is well-formed UTF-8.
+bool IsUtf8(std::string_view text);
 
 // Copies text into a fixed buffer of `capacity` bytes, always terminated, cut on a UTF-8
 // character boundary. Returns the number of bytes copied without the terminator.

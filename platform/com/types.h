@@ -40,6 +40,7 @@ constexpr uint32_t ERROR_INVALID_DATA = 13;
 constexpr uint32_t ERROR_WRITE_FAULT = 29;
 constexpr uint32_t ERROR_HANDLE_DISK_FULL = 39;
 constexpr uint32_t ERROR_DISK_FULL = 112;
+constexpr uint32_t ERROR_BAD_FILE_TYPE = 222;
 constexpr uint32_t ERROR_MOD_NOT_FOUND = 126;
 constexpr uint32_t ERROR_PROC_NOT_FOUND = 127;
 constexpr uint32_t ERROR_TIMEOUT = 1460;

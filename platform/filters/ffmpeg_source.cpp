@@ -226,6 +226,7 @@ HRESULT FfmpegSource::NonDelegatingQueryInterface(REFIID iid, void** out) {
     if (!out) return E_POINTER;
     if (InterfaceMatches<IFileSourceFilter>(iid)) return GetInterface<IFileSourceFilter>(this, out);
     if (InterfaceMatches<IMediaSeeking>(iid)) return GetInterface<IMediaSeeking>(this, out);
+    if (InterfaceMatches<IAMOpenProgress>(iid)) return GetInterface<IAMOpenProgress>(this, out);
     return BaseFilter::NonDelegatingQueryInterface(iid, out);
 }
 
@@ -249,7 +250,11 @@ HRESULT FfmpegSource::Load(LPCWSTR file, const AM_MEDIA_TYPE*) {
     std::string location = Narrow(file);
     ffmpeg::FormatPtr format;
     interrupter_.Reset();
-    HRESULT hr = ffmpeg::OpenInput(location, &interrupter_, &format);
+    // Checked after the reset: an abort from now on reaches the interrupter, one before it is
+    // seen here.
+    HRESULT hr =
+        abortLoad_.exchange(false) ? E_ABORT : ffmpeg::OpenInput(location, &interrupter_, &format);
+    if (hr == E_ABORT) abortLoad_ = false;
     if (SUCCEEDED(hr)) {
         std::lock_guard lock(StateLock());
         int audio = 0, video = 0;
@@ -282,6 +287,12 @@ HRESULT FfmpegSource::Load(LPCWSTR file, const AM_MEDIA_TYPE*) {
     if (SUCCEEDED(hr)) SnapshotMetadata();
     loading_ = false;
     return hr;
+}
+
+HRESULT FfmpegSource::AbortOperation() {
+    abortLoad_ = true;
+    if (loading_) interrupter_.Abort();
+    return S_OK;
 }
 
 HRESULT FfmpegSource::GetCurFile(LPWSTR* file, AM_MEDIA_TYPE* type) {
@@ -585,6 +596,23 @@ HRESULT FfmpegSource::GetRate(double* rate) {
     if (!rate) return E_POINTER;
     *rate = 1.0;
     return S_OK;
+}
+
+FfmpegSource::ReadAhead FfmpegSource::MeasureReadAhead() {
+    std::lock_guard lock(mutex_);
+    ReadAhead ahead;
+    ahead.complete = ended_;
+    for (auto& pin : pins_) {
+        if (!pin->IsConnected() || pin->queue_.empty()) continue;
+        const auto& queue = pin->queue_;
+        auto first = std::find_if(queue.begin(), queue.end(),
+                                  [](const auto& item) { return item.packet && item.hasTime; });
+        auto last = std::find_if(queue.rbegin(), queue.rend(),
+                                 [](const auto& item) { return item.packet && item.hasTime; });
+        if (first != queue.end())
+            ahead.queued = std::max(ahead.queued, std::max(last->stop, last->start) - first->start);
+    }
+    return ahead;
 }
 
 FfmpegSource::Statistics FfmpegSource::ReadStatistics() {

@@ -68,7 +68,10 @@ private:
     bool discontinuity_ = true;
 };
 
-class FfmpegSource : public BaseFilter, public IFileSourceFilter, public IMediaSeeking {
+class FfmpegSource : public BaseFilter,
+                     public IFileSourceFilter,
+                     public IMediaSeeking,
+                     public IAMOpenProgress {
 public:
     explicit FfmpegSource(const CLSID& clsid);
     ~FfmpegSource() override;
@@ -82,6 +85,9 @@ public:
 
     // IFileSourceFilter
     HRESULT Load(LPCWSTR file, const AM_MEDIA_TYPE* type) override;
+    // IAMOpenProgress: a Load in progress, or the next one, ends with E_ABORT.
+    HRESULT QueryProgress(LONGLONG*, LONGLONG*) override { return E_NOTIMPL; }
+    HRESULT AbortOperation() override;
     HRESULT GetCurFile(LPWSTR* file, AM_MEDIA_TYPE* type) override;
 
     // IMediaSeeking (100-ns units, from the start of the file)
@@ -107,6 +113,13 @@ protected:
     bool IsLoaded();
     bool IsStream() const { return isStream_; }
     Statistics ReadStatistics();
+    // How much media the reader holds ahead of delivery: the longest stretch queued on a
+    // connected pin, or `complete` once the stream has been read to its end.
+    struct ReadAhead {
+        REFERENCE_TIME queued = 0;
+        bool complete = false;
+    };
+    ReadAhead MeasureReadAhead();
     // The file's or stream's tags (lower-case keys as FFmpeg names them) and stream facts.
     std::map<std::string, std::string> Metadata();
     bool HasStream(const GUID& majorType);
@@ -132,6 +145,7 @@ private:
     std::wstring file_;
     bool isStream_ = false;
     std::atomic<bool> loading_{false};
+    std::atomic<bool> abortLoad_{false};
     std::vector<std::unique_ptr<DemuxOutputPin>> pins_;
     std::vector<DemuxOutputPin*> pinOfStream_;
     REFERENCE_TIME origin_ = 0;  // the file's first time stamp

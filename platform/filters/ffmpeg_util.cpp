@@ -12,6 +12,7 @@ extern "C" {
 
 #include "platform/com/strings.h"
 #include "platform/graph/interfaces.h"
+#include "platform/graph/source_file.h"
 
 namespace quil::ffmpeg {
 
@@ -368,9 +369,41 @@ void Interrupter::SetDeadline(std::chrono::steady_clock::duration fromNow) {
         std::chrono::duration_cast<std::chrono::nanoseconds>(deadline.time_since_epoch()).count();
 }
 
+bool Interrupter::TakeRequest() {
+    std::lock_guard lock(requestMutex_);
+    auto now = std::chrono::steady_clock::now();
+    if (!opening_) {
+        double seconds = std::chrono::duration<double>(now - refilled_).count();
+        requestTokens_ =
+            std::min<double>(kOpenRequests, requestTokens_ + seconds * kRequestsPerSecond);
+    }
+    refilled_ = now;
+    if (requestTokens_ < 1) {
+        if (opening_) exhausted_ = true;
+        return false;
+    }
+    requestTokens_ -= 1;
+    ++requestsMade_;
+    return true;
+}
+
+void Interrupter::StartOpening() {
+    std::lock_guard lock(requestMutex_);
+    opening_ = true;
+    exhausted_ = false;
+    requestTokens_ = kOpenRequests;
+    refilled_ = std::chrono::steady_clock::now();
+}
+
+void Interrupter::EndOpening() {
+    std::lock_guard lock(requestMutex_);
+    opening_ = false;
+    refilled_ = std::chrono::steady_clock::now();
+}
+
 int Interrupter::Check(void* self) {
     auto* interrupter = static_cast<Interrupter*>(self);
-    if (interrupter->abort_) return 1;
+    if (interrupter->abort_ || interrupter->exhausted_) return 1;
     int64_t deadline = interrupter->deadline_;
     if (deadline == kNoDeadline) return 0;
     int64_t now = std::chrono::duration_cast<std::chrono::nanoseconds>(
@@ -389,6 +422,21 @@ bool IsStreamUrl(const std::string& location) {
            scheme == "mmsh" || scheme == "mmst";
 }
 
+namespace {
+
+// FFmpeg's own opener, which every request of a stream goes through once rationed.
+using IoOpen = int (*)(AVFormatContext*, AVIOContext**, const char*, int, AVDictionary**);
+std::atomic<IoOpen> defaultIoOpen{nullptr};
+
+int RationedIoOpen(AVFormatContext* context, AVIOContext** pb, const char* url, int flags,
+                   AVDictionary** options) {
+    auto* interrupter = static_cast<Interrupter*>(context->opaque);
+    if (interrupter && !interrupter->TakeRequest()) return AVERROR(EMLINK);
+    return defaultIoOpen.load()(context, pb, url, flags, options);
+}
+
+}  // namespace
+
 HRESULT OpenInput(const std::string& location, Interrupter* interrupter, FormatPtr* out) {
     Initialise();
     out->reset();
@@ -405,6 +453,7 @@ HRESULT OpenInput(const std::string& location, Interrupter* interrupter, FormatP
         }
     } else {
         if (location.empty()) return E_INVALIDARG;
+        if (HRESULT checked = CheckSourceFile(location); FAILED(checked)) return checked;
         // The file: prefix keeps a colon in the path from selecting some other protocol.
         candidates = {"file:" + location};
     }
@@ -414,6 +463,11 @@ HRESULT OpenInput(const std::string& location, Interrupter* interrupter, FormatP
         AVFormatContext* context = avformat_alloc_context();
         if (!context) return E_OUTOFMEMORY;
         context->interrupt_callback = interrupter->Callback();
+        if (url && context->io_open) {
+            defaultIoOpen = context->io_open;
+            context->opaque = interrupter;
+            context->io_open = RationedIoOpen;
+        }
         AVDictionary* options = nullptr;
         av_dict_set(&options, "protocol_whitelist", url ? kStreamProtocols : kLocalProtocols, 0);
         if (url) {
@@ -421,10 +475,15 @@ HRESULT OpenInput(const std::string& location, Interrupter* interrupter, FormatP
             av_dict_set_int(&options, "timeout", kSocketTimeoutUs, 0);
         }
         interrupter->SetDeadline(kOpenTimeout);
+        interrupter->StartOpening();
         int error = avformat_open_input(&context, candidate.c_str(), nullptr, &options);
         av_dict_free(&options);
         if (error < 0) {
             interrupter->ClearDeadline();
+            interrupter->EndOpening();
+            // A stream that wants more requests than any real one needs (a playlist naming
+            // itself) is not a usable stream.
+            if (interrupter->RequestsExhausted()) return VFW_E_INVALID_FILE_FORMAT;
             last = HresultFromAverror(error);
             if (error == AVERROR_EXIT && !interrupter->Aborted())
                 last = HRESULT_FROM_WIN32(ERROR_TIMEOUT);
@@ -434,6 +493,8 @@ HRESULT OpenInput(const std::string& location, Interrupter* interrupter, FormatP
         FormatPtr format(context);
         error = avformat_find_stream_info(context, nullptr);
         interrupter->ClearDeadline();
+        interrupter->EndOpening();
+        if (interrupter->RequestsExhausted()) return VFW_E_INVALID_FILE_FORMAT;
         if (error < 0) {
             last = HresultFromAverror(error);
             if (error == AVERROR_EXIT && !interrupter->Aborted())

@@ -13,6 +13,7 @@ extern "C" {
 #include <atomic>
 #include <chrono>
 #include <memory>
+#include <mutex>
 #include <string>
 
 #include "platform/graph/media_types.h"
@@ -66,14 +67,28 @@ MediaType CompressedMediaType(const AVCodecParameters* parameters, AVRational fr
 // and for a malformed format block.
 ParametersPtr ParametersFromMediaType(const AM_MEDIA_TYPE& type);
 
-// Stops a blocking FFmpeg call: set abort from another thread, or let the deadline pass.
+// Stops a blocking FFmpeg call: set abort from another thread, or let the deadline pass. Also
+// rations the requests a stream makes (HLS playlists and segments): opening may make a few
+// dozen, playing a few per second on average, so a playlist that names itself fails instead of
+// requesting without end.
 class Interrupter {
 public:
+    static constexpr int kOpenRequests = 48;
+    static constexpr int kRequestsPerSecond = 5;
+
     void Abort() { abort_ = true; }
     void Reset() {
         abort_ = false;
         deadline_ = kNoDeadline;
     }
+    // Whether one more request may go out now.
+    bool TakeRequest();
+    // Opening: the whole allowance at once and no more until EndOpening.
+    void StartOpening();
+    void EndOpening();
+    int RequestsMade() const { return requestsMade_; }
+    // True once opening ran out of requests; the opening then ends at once.
+    bool RequestsExhausted() const { return exhausted_; }
     void SetDeadline(std::chrono::steady_clock::duration fromNow);
     void ClearDeadline() { deadline_ = kNoDeadline; }
     bool Aborted() const { return abort_; }
@@ -84,6 +99,12 @@ private:
     static constexpr int64_t kNoDeadline = INT64_MAX;
     std::atomic<bool> abort_{false};
     std::atomic<int64_t> deadline_{kNoDeadline};
+    std::mutex requestMutex_;
+    double requestTokens_ = kOpenRequests;  // guarded by requestMutex_
+    bool opening_ = false;                  // guarded by requestMutex_
+    std::chrono::steady_clock::time_point refilled_;
+    std::atomic<int> requestsMade_{0};
+    std::atomic<bool> exhausted_{false};
 };
 
 // True for the stream URL schemes a source may open (http, https, rtsp, mms, mmsh, mmst).

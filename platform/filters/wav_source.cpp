@@ -10,6 +10,7 @@
 #include "platform/com/strings.h"
 #include "platform/filters/class_ids.h"
 #include "platform/filters/filter_factories.h"
+#include "platform/graph/source_file.h"
 #include "platform/graph/source_stream.h"
 
 namespace quil::filters {
@@ -68,6 +69,7 @@ public:
         if (!file) return E_POINTER;
         if (!pins_.empty()) return E_UNEXPECTED;
         path_ = Narrow(file);
+        if (HRESULT checked = CheckSourceFile(path_); FAILED(checked)) return checked;
         std::ifstream in(path_, std::ios::binary | std::ios::ate);
         if (!in) return HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND);
         uint64_t fileSize = static_cast<uint64_t>(in.tellg());

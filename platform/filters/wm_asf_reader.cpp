@@ -27,6 +27,10 @@ struct HeaderAttribute {
 // Longest text whose value length in bytes, terminator included, fits a WORD.
 constexpr size_t kMaxTextChars = 0xFFFF / sizeof(WCHAR) - 1;
 
+// The media a stream must hold ahead of playback to count as buffered, in 100-ns units: the
+// Windows Media reader's default buffering time.
+constexpr REFERENCE_TIME kBufferWindow = 5 * 10'000'000LL;
+
 std::vector<BYTE> TextValue(const std::string& utf8) {
     std::wstring text = Widen(utf8).substr(0, kMaxTextChars);
     std::vector<BYTE> bytes((text.size() + 1) * sizeof(WCHAR), 0);
@@ -138,10 +142,18 @@ public:
     HRESULT GetBufferProgress(DWORD* percent, QWORD* buffering) override {
         if (!percent || !buffering) return E_POINTER;
         if (!IsLoaded()) return E_UNEXPECTED;
-        Statistics now = ReadStatistics();
-        // Opening already read ahead; buffering is only under way until the first packet.
-        *percent = now.running && now.packets == 0 ? 0 : 100;
-        *buffering = 0;
+        // A local file needs no buffering; a stream is buffered once the reader holds the
+        // buffer window ahead of playback, or has read the stream to its end.
+        if (!IsStream()) {
+            *percent = 100;
+            *buffering = 0;
+            return S_OK;
+        }
+        ReadAhead ahead = ReadStatistics().running ? MeasureReadAhead() : ReadAhead{};
+        REFERENCE_TIME held =
+            ahead.complete ? kBufferWindow : std::min(ahead.queued, kBufferWindow);
+        *percent = static_cast<DWORD>(held * 100 / kBufferWindow);
+        *buffering = static_cast<QWORD>(kBufferWindow - held);
         return S_OK;
     }
     HRESULT GetDownloadProgress(DWORD*, QWORD*, QWORD*) override { return E_NOTIMPL; }

@@ -5,6 +5,7 @@
 #include <fstream>
 #include <functional>
 #include <map>
+#include <utility>
 
 #include "platform/com/class_registry.h"
 #include "platform/com/strings.h"
@@ -12,6 +13,7 @@
 #include "platform/graph/enumerators.h"
 #include "platform/graph/graph_registry.h"
 #include "platform/graph/sink_filter.h"
+#include "platform/graph/source_file.h"
 #include "platform/graph/system_clock.h"
 
 namespace quil {
@@ -250,12 +252,44 @@ HRESULT FilterGraph::RenderFile(LPCWSTR file, LPCWSTR) {
     }
 }
 
+HRESULT FilterGraph::Abort() {
+    std::lock_guard lock(abortMutex_);
+    abortRequested_ = true;
+    if (loading_) loading_->AbortOperation();
+    return S_OK;
+}
+
+HRESULT FilterGraph::ShouldOperationContinue() {
+    std::lock_guard lock(abortMutex_);
+    return abortRequested_ ? S_FALSE : S_OK;
+}
+
+HRESULT FilterGraph::LoadSource(IBaseFilter* source, LPCWSTR file) {
+    auto loader = QueryAs<IFileSourceFilter>(source);
+    if (!loader) return E_NOINTERFACE;
+    {
+        std::lock_guard lock(abortMutex_);
+        // An abort that came before the load started is the load's; it is used up here.
+        if (std::exchange(abortRequested_, false)) return E_ABORT;
+        loading_ = QueryAs<IAMOpenProgress>(source);
+    }
+    HRESULT hr = loader->Load(file, nullptr);
+    std::lock_guard lock(abortMutex_);
+    loading_ = nullptr;
+    if (FAILED(hr) && abortRequested_) {
+        abortRequested_ = false;
+        hr = E_ABORT;
+    }
+    return hr;
+}
+
 HRESULT FilterGraph::AddSourceFilter(LPCWSTR file, LPCWSTR name, IBaseFilter** filter) {
     if (!file || !filter) return E_POINTER;
     *filter = nullptr;
     std::string path = Narrow(file);
     std::vector<uint8_t> head;
     if (!IsUrl(path)) {
+        if (HRESULT checked = CheckSourceFile(path); FAILED(checked)) return checked;
         std::ifstream in(path, std::ios::binary);
         if (!in) return HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND);
         head.resize(4096);
@@ -269,9 +303,8 @@ HRESULT FilterGraph::AddSourceFilter(LPCWSTR file, LPCWSTR name, IBaseFilter** f
         HRESULT hr = CoCreateInstance(type.clsid, nullptr, CLSCTX_INPROC_SERVER,
                                       IID_PPV_ARGS(source.Put()));
         if (FAILED(hr)) continue;
-        auto loader = QueryAs<IFileSourceFilter>(source.Get());
-        if (!loader) continue;
-        hr = loader->Load(file, nullptr);
+        hr = LoadSource(source.Get(), file);
+        if (hr == E_ABORT) return hr;
         if (FAILED(hr)) {
             last = hr;
             continue;

@@ -34,8 +34,10 @@ public:
     HRESULT RenderFile(LPCWSTR file, LPCWSTR playList) override;
     HRESULT AddSourceFilter(LPCWSTR file, LPCWSTR name, IBaseFilter** filter) override;
     HRESULT SetLogFile(uintptr_t) override { return S_OK; }
-    HRESULT Abort() override { return S_OK; }
-    HRESULT ShouldOperationContinue() override { return S_OK; }
+    // Callable from any thread: the source being loaded gives up, and so does the build
+    // operation in progress, or the next one when none is.
+    HRESULT Abort() override;
+    HRESULT ShouldOperationContinue() override;
 
     // IMediaControl
     HRESULT Run() override;
@@ -98,6 +100,9 @@ public:
     HRESULT get_VideoHeight(LONG* height) override;
 
 private:
+    // Loads the source through its IFileSourceFilter, abortable by Abort.
+    HRESULT LoadSource(IBaseFilter* source, LPCWSTR file);
+
     struct Entry {
         ComPtr<IBaseFilter> filter;
         std::wstring name;
@@ -139,6 +144,9 @@ private:
     int renderersRunning_ = 0;
     int completesSeen_ = 0;
     bool abortSeen_ = false;
+    std::mutex abortMutex_;
+    bool abortRequested_ = false;      // guarded by abortMutex_
+    ComPtr<IAMOpenProgress> loading_;  // guarded by abortMutex_
 };
 
 }  // namespace quil

@@ -464,6 +464,18 @@ protected:
     ~IFileSourceFilter() = default;
 };
 
+// Offered by sources whose Load can take long (network streams); AbortOperation is callable
+// from any thread and makes a Load in progress, or the next one, give up with E_ABORT.
+struct IAMOpenProgress : IUnknown {
+    static constexpr GUID kIid = quil::Guid("{8E1C39A1-DE53-11CF-AA63-0080C744528D}");
+    using Base = IUnknown;
+    virtual HRESULT QueryProgress(LONGLONG* total, LONGLONG* current) = 0;
+    virtual HRESULT AbortOperation() = 0;
+
+protected:
+    ~IAMOpenProgress() = default;
+};
+
 struct ISampleGrabberCB : IUnknown {
     static constexpr GUID kIid = quil::Guid("{0579154A-2B53-4994-B0D0-E773148EFF85}");
     using Base = IUnknown;

@@ -351,7 +351,16 @@ BOOL WritePrivateProfileStringA(const char* appName, const char* keyName, const 
         if (!error) path = target;
     }
 
-    // Lock the file itself; a writer that waited on a file since replaced tries again.
+    // Writers of one folder take turns on the folder, which is never replaced, so a writer
+    // cannot keep losing the file lock to writers queued before it.
+    Fd folder(::open(path.parent_path().empty() ? "." : path.parent_path().c_str(),
+                     O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (folder.get() >= 0) {
+        while (::flock(folder.get(), LOCK_EX) != 0 && errno == EINTR) {
+        }
+    }
+    // Lock the file itself too, for writers that lock only the file; one that waited on a file
+    // since replaced tries again.
     for (int attempt = 0; attempt < 100; ++attempt) {
         Fd fd(::open(path.c_str(), O_RDONLY | O_CREAT | O_CLOEXEC, 0666));
         if (fd.get() < 0) return FALSE;

@@ -5,7 +5,9 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <cstdio>
 #include <cstring>
 #include <ctime>
@@ -14,6 +16,7 @@
 #include <map>
 #include <mutex>
 #include <sstream>
+#include <thread>
 
 #include "platform/registry/user_folders.h"
 
@@ -22,6 +25,8 @@ namespace quil::registry {
 namespace {
 
 constexpr std::string_view kHeader = "Quillet registry 1";
+// How long a write waits for the store's lock held by another process.
+constexpr std::chrono::seconds kLockWait{10};
 
 std::string Lower(std::string_view text) {
     std::string out(text);
@@ -280,13 +285,53 @@ std::string Serialize(Root root, const Store& store) {
     return out.str();
 }
 
-// Parses the text form; false (with a line number) when it is not one.
+// Parses one value line into the key.
+bool ParseValue(std::string_view line, KeyData* key) {
+    Value value;
+    size_t pos = 0;
+    if (line[0] == '@') {
+        pos = 1;
+    } else if (!Unquote(line, &pos, &value.name)) {
+        return false;
+    }
+    if (pos >= line.size() || line[pos] != '=') return false;
+    std::string_view data = line.substr(pos + 1);
+    if (data.starts_with("dword:")) {
+        std::string_view digits = data.substr(6);
+        if (digits.empty() || digits.size() > 8) return false;
+        uint32_t number = 0;
+        for (char c : digits) {
+            int digit = HexDigit(c);
+            if (digit < 0) return false;
+            number = number * 16 + static_cast<uint32_t>(digit);
+        }
+        value.data = number;
+    } else {
+        std::string textValue;
+        size_t textPos = 0;
+        if (!Unquote(data, &textPos, &textValue) || textPos != data.size()) return false;
+        value.data = std::move(textValue);
+    }
+    if (Value* existing = key->Find(value.name)) {
+        existing->data = std::move(value.data);
+    } else {
+        key->values.push_back(std::move(value));
+    }
+    return true;
+}
+
+// Parses the text form, keeping every line that reads. A damaged line is skipped (the values
+// under a damaged key line with it, as their key is unknown); false, with the first damaged
+// line's number, when any line was skipped or the header is missing.
 bool Parse(std::string_view text, Store* store, int* badLine) {
     *store = Store{};
+    *badLine = 0;
     if (text.empty()) return true;
     KeyData* current = nullptr;
-    bool sawHeader = false;
     int lineNumber = 0;
+    auto damaged = [&] {
+        if (*badLine == 0) *badLine = lineNumber;
+    };
     size_t start = 0;
     while (start < text.size()) {
         size_t end = text.find('\n', start);
@@ -294,54 +339,21 @@ bool Parse(std::string_view text, Store* store, int* badLine) {
         std::string_view line = text.substr(start, end - start);
         start = end + 1;
         ++lineNumber;
-        *badLine = lineNumber;
         if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
-        if (!sawHeader) {
-            if (line != kHeader) return false;
-            sawHeader = true;
-            continue;
+        if (lineNumber == 1) {
+            if (line != kHeader) damaged();
+            if (line == kHeader) continue;
         }
         if (line.empty() || line[0] == ';') continue;
         if (line[0] == '[') {
-            if (line.back() != ']') return false;
-            current = store->Create(line.substr(1, line.size() - 2), nullptr);
-            if (!current) return false;
+            current = line.back() == ']' ? store->Create(line.substr(1, line.size() - 2), nullptr)
+                                         : nullptr;
+            if (!current) damaged();
             continue;
         }
-        if (!current) return false;
-        Value value;
-        size_t pos = 0;
-        if (line[0] == '@') {
-            pos = 1;
-        } else if (!Unquote(line, &pos, &value.name)) {
-            return false;
-        }
-        if (pos >= line.size() || line[pos] != '=') return false;
-        std::string_view data = line.substr(pos + 1);
-        if (data.starts_with("dword:")) {
-            std::string_view digits = data.substr(6);
-            if (digits.empty() || digits.size() > 8) return false;
-            uint32_t number = 0;
-            for (char c : digits) {
-                int digit = HexDigit(c);
-                if (digit < 0) return false;
-                number = number * 16 + static_cast<uint32_t>(digit);
-            }
-            value.data = number;
-        } else {
-            std::string textValue;
-            size_t textPos = 0;
-            if (!Unquote(data, &textPos, &textValue) || textPos != data.size()) return false;
-            value.data = std::move(textValue);
-        }
-        if (Value* existing = current->Find(value.name)) {
-            existing->data = std::move(value.data);
-        } else {
-            current->values.push_back(std::move(value));
-        }
+        if (!current || !ParseValue(line, current)) damaged();
     }
-    if (!sawHeader) return false;
-    return true;
+    return *badLine == 0;
 }
 
 // ---- Files ----
@@ -423,8 +435,9 @@ Loaded LoadFile(const std::string& path) {
         text.append(buffer, static_cast<size_t>(got));
     }
     if (!Parse(text, &result.store, &result.badLine)) {
+        // The values that read are kept: a save writes them back, the damaged lines stay in
+        // the backup of the whole file.
         result.state = LoadState::Corrupt;
-        result.store = Store{};
         return result;
     }
     result.state = LoadState::Good;
@@ -471,6 +484,30 @@ bool ReplaceFile(const std::string& path, std::string_view content) {
     return true;
 }
 
+// Takes the store's lock, waiting a bounded time: a process that holds it for ever (stopped in
+// a debugger, hung) must not hang every other user of the settings.
+bool WaitForLock(int fd, const std::string& lockPath) {
+    auto deadline = std::chrono::steady_clock::now() + kLockWait;
+    auto pause = std::chrono::milliseconds(1);
+    while (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+        if (errno != EWOULDBLOCK && errno != EINTR) {
+            std::fprintf(stderr, "registry: cannot lock %s: %s\n", lockPath.c_str(),
+                         std::strerror(errno));
+            return false;
+        }
+        if (std::chrono::steady_clock::now() >= deadline) {
+            std::fprintf(stderr,
+                         "registry: another process holds the lock %s; gave up waiting after %d "
+                         "seconds, the setting was not saved\n",
+                         lockPath.c_str(), static_cast<int>(kLockWait.count()));
+            return false;
+        }
+        std::this_thread::sleep_for(pause);
+        pause = std::min(pause * 2, std::chrono::milliseconds(50));
+    }
+    return true;
+}
+
 // Moves a damaged store aside so that the write that replaces it loses nothing.
 bool KeepBackup(const std::string& path, const Loaded& loaded) {
     char stamp[32];
@@ -489,7 +526,8 @@ bool KeepBackup(const std::string& path, const Loaded& loaded) {
     }
     if (loaded.state == LoadState::Corrupt) {
         std::fprintf(stderr,
-                     "registry: %s is damaged (line %d); kept it as %s and started a new one\n",
+                     "registry: %s is damaged (line %d); kept it as %s and saved what could be "
+                     "read\n",
                      path.c_str(), loaded.badLine, backup.c_str());
     } else {
         std::fprintf(stderr,
@@ -523,7 +561,7 @@ public:
                 if (!entry.reportedBad || !(identity == *entry.reportedBad)) {
                     if (loaded.state == LoadState::Corrupt) {
                         std::fprintf(stderr,
-                                     "registry: %s is damaged (line %d); reading it as empty\n",
+                                     "registry: %s is damaged (line %d); reading the rest of it\n",
                                      path.c_str(), loaded.badLine);
                     } else {
                         std::fprintf(stderr,
@@ -556,9 +594,7 @@ public:
                          std::strerror(errno));
             return false;
         }
-        while (::flock(lockFd.get(), LOCK_EX) != 0) {
-            if (errno != EINTR) return false;
-        }
+        if (!WaitForLock(lockFd.get(), lockPath)) return false;
         Loaded loaded = LoadFile(path);
         Change result = change(loaded.store);
         if (result == Change::Failed) return false;

@@ -129,7 +129,7 @@ public:
     TagLib::String parse(const TagLib::ByteVector& data) const override {
         std::string bytes(data.data(), data.size());
         bytes = bytes.substr(0, bytes.find('\0'));
-        if (Narrow(Widen(bytes)) == bytes) return TagLib::String(bytes, TagLib::String::UTF8);
+        if (IsUtf8(bytes)) return TagLib::String(bytes, TagLib::String::UTF8);
         return TagLib::String(bytes, TagLib::String::Latin1);
     }
     TagLib::ByteVector render(const TagLib::String& text) const override {

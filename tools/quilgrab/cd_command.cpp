@@ -125,8 +125,13 @@ int ListDrives() {
 // Selects the drive; false (with a message) when there is no audio disc to read.
 bool OpenDisc(Grabber& grabber, const Options& options, int* trackCount) {
     int count = -1, kind = 0;
-    if (!grabber->SetDrive(options.drive) || !grabber->GetTrackCount(&count) || count < 0) {
-        std::fprintf(stderr, "quilgrab: drive %c: cannot be opened\n", options.drive);
+    const bool selected = grabber->SetDrive(options.drive) != 0;
+    // The drive library says why on this thread; later calls may overwrite it.
+    std::string reason = GetSectorlinkError();
+    if (!selected || !grabber->GetTrackCount(&count) || count < 0) {
+        if (reason.empty()) reason = "no disc or no such drive";
+        std::fprintf(stderr, "quilgrab: drive %c: cannot be opened (%s)\n", options.drive,
+                     reason.c_str());
         return false;
     }
     grabber->GetDiscKind(&kind);

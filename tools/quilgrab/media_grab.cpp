@@ -6,6 +6,7 @@
 
 #include <chrono>
 #include <cstring>
+#include <thread>
 
 #include "engine/media/file_audio_grabber.h"
 #include "platform/window/window.h"
@@ -144,8 +145,18 @@ GrabResult RunMediaGrab(const GrabRequest& request) {
         }
     }
     QueueWindow window;
-    if (!grabber->Open(0, request.isStream ? 1 : 0, format.format, request.input.c_str(),
-                       request.output.c_str(), 0, 0)) {
+    int opened = 0;
+    {
+        // Opening a stream blocks; Ctrl-C or SIGTERM meanwhile stops it through the grabber.
+        std::jthread watcher([&](std::stop_token stop) {
+            while (!stop.stop_requested() && !Interrupted())
+                std::this_thread::sleep_for(std::chrono::milliseconds(50));
+            if (Interrupted()) grabber->Stop();
+        });
+        opened = grabber->Open(0, request.isStream ? 1 : 0, format.format, request.input.c_str(),
+                               request.output.c_str(), 0, 0);
+    }
+    if (!opened) {
         result.error = request.input +
                        (request.isStream ? ": the stream cannot be opened" : ": not a media file");
         return result;

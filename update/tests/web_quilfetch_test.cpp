@@ -361,6 +361,24 @@ TEST_F(WebQuilfetchTest, CloseFromAnotherThreadEndsTheDownloadFirst) {
     EXPECT_EQ(StatusText(), "");
 }
 
+// Opening again cancels a running download as Close does, instead of waiting for its end.
+TEST_F(WebQuilfetchTest, OpenFromAnotherThreadCancelsTheDownloadFirst) {
+    server_.Handle("/stall-body", quil::test::HttpStallMidBody(100000, PatternBytes(5000)));
+    server_.Handle("/small", quil::test::HttpReply(200, "fresh"));
+    ASSERT_TRUE(Open());
+    auto result = DownloadOnWorker("/stall-body");
+    ASSERT_TRUE(window_.WaitForProgress(5000, 10s));
+    auto reopened = std::async(std::launch::async, [this] { return Open(); });
+    ASSERT_EQ(reopened.wait_for(10s), std::future_status::ready);
+    EXPECT_TRUE(reopened.get());
+    ASSERT_EQ(result.wait_for(10s), std::future_status::ready);
+    EXPECT_EQ(result.get(), 1);
+    EXPECT_EQ(Slurp(Part()), PatternBytes(5000));
+    // The new session downloads as usual.
+    ASSERT_TRUE(Download("/small"));
+    EXPECT_EQ(Slurp(local_), "fresh");
+}
+
 TEST_F(WebQuilfetchTest, ProgressDuringTheFirstSecondCarriesNoTotal) {
     server_.Handle("/update.ini", quil::test::HttpReply(200, PatternBytes(20000)));
     ASSERT_TRUE(Open());

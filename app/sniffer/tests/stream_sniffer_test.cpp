@@ -16,6 +16,7 @@
 #include <set>
 #include <sstream>
 
+#include "app/sniffer/dump_file.h"
 #include "app/sniffer/tests/capture_writer.h"
 #include "app/sniffer/tests/tap_device.h"
 #include "testsupport/http_server.h"
@@ -293,6 +294,57 @@ TEST(LiveCapture, DumpFileIsCreatedAnewAtEachStart) {
     ASSERT_GE(text.size(), 24u);
     EXPECT_EQ(text.substr(0, 4), "\xd4\xc3\xb2\xa1");
     EXPECT_EQ(text.find("stale"), std::string::npos);
+    // Packets captured in promiscuous mode are for the owner's eyes only, even when the old
+    // file was readable by others.
+    EXPECT_EQ(std::filesystem::status(dump).permissions() & std::filesystem::perms::all,
+              std::filesystem::perms::owner_read | std::filesystem::perms::owner_write);
+}
+
+// The dump rotates at its limit, keeping one older file; both stay private and both remain
+// readable capture files holding whole packets.
+TEST(DumpFileRotation, KeepsTheCurrentAndOneOlderFileWithinTheLimit) {
+    namespace fs = std::filesystem;
+    auto dir = test::MakeTempDir("dumprotation");
+    auto path = dir / "Dump.txt";
+    constexpr uint64_t kLimit = 10000;
+    std::unique_ptr<pcap_t, void (*)(pcap_t*)> dead(pcap_open_dead(DLT_EN10MB, 65536), pcap_close);
+    ASSERT_TRUE(dead);
+    std::vector<u_char> payload(1000, 0x5A);
+    {
+        DumpFile dump(dead.get(), path, kLimit);
+        ASSERT_TRUE(dump.IsOpen());
+        for (int i = 0; i < 35; ++i) {
+            pcap_pkthdr header{};
+            header.ts.tv_sec = i;
+            header.caplen = header.len = static_cast<bpf_u_int32>(payload.size());
+            payload[0] = static_cast<u_char>(i);
+            dump.Write(&header, payload.data());
+        }
+    }
+    auto older = DumpFile::OlderPath(path);
+    ASSERT_TRUE(fs::exists(older));
+    EXPECT_FALSE(fs::exists(path.string() + ".2"));
+    std::vector<int> seen;
+    for (const auto& file : {older, path}) {
+        SCOPED_TRACE(file.string());
+        EXPECT_LE(fs::file_size(file), kLimit);
+        EXPECT_EQ(fs::status(file).permissions() & fs::perms::all,
+                  fs::perms::owner_read | fs::perms::owner_write);
+        char error[PCAP_ERRBUF_SIZE] = "";
+        std::unique_ptr<pcap_t, void (*)(pcap_t*)> reader(pcap_open_offline(file.c_str(), error),
+                                                          pcap_close);
+        ASSERT_TRUE(reader) << error;
+        pcap_pkthdr* header = nullptr;
+        const u_char* data = nullptr;
+        while (pcap_next_ex(reader.get(), &header, &data) == 1) {
+            EXPECT_EQ(header->caplen, payload.size());
+            seen.push_back(data[0]);
+        }
+    }
+    // The newest packets survive, in order, up to the last one written.
+    ASSERT_FALSE(seen.empty());
+    EXPECT_EQ(seen.back(), 34);
+    for (size_t i = 1; i < seen.size(); ++i) EXPECT_EQ(seen[i], seen[i - 1] + 1);
 }
 
 TEST(LiveCapture, GoesOnWithoutDumpWhenTheFileCannotBeWritten) {

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <random>
 #include <string>
 #include <vector>
@@ -51,7 +52,17 @@ TEST(UrlExtraction, PayloadsInsideTcpFrames) {
          {"mms://h/v.wmv", "mms://h/w.wmv"}},
         {"schemes are case-sensitive", "RTSP://h/a.rm", {}},
         {"scheme order first", "http://h/b.asf rtsp://h/a.rm", {"rtsp://h/a.rm", "http://h/b.asf"}},
-        {"extension order next", "mms://h/b.wmv\nmms://h/a.asf\n", {"mms://h/b.wmv.mms://h/a.asf"}},
+        {"extension on the next line", "Location: http://h/page\r\nram-size: 1\r\n", {}},
+        {"scheme and extension two lines apart", "rtsp://h/a\nb\n.rm x", {}},
+        {"a candidate over a line break is dropped like one over a blank",
+         "mms://h/b.wmv\nmms://h/a.asf\n",
+         {}},
+        {"lines of a playlist each",
+         "http://h/a.asx\r\nhttp://h/b.asx\r\n",
+         {"http://h/a.asx", "http://h/b.asx"}},
+        {"the byte after a lead byte is no line break",
+         "rtsp://h/\xB0\n.rm",
+         {"rtsp://h/\xB0..rm"}},
         {"removed candidates are gone for later pairs",
          "<a href=\"http://h/a.wmv\">x</a><a href=\"http://h/b.asf\">",
          {}},
@@ -147,7 +158,15 @@ size_t ReferenceFind(const std::string& text, std::string_view needle, size_t fr
     return std::string::npos;
 }
 
-std::vector<std::string> ReferenceUrls(std::string text) {
+// Line breaks of the packet, by position: a CR or LF that starts a character.
+std::vector<bool> ReferenceBreaks(const std::string& packet) {
+    std::vector<bool> breaks(packet.size());
+    for (size_t i = 0; i < packet.size(); ++i)
+        breaks[i] = (packet[i] == '\r' || packet[i] == '\n') && ReferenceStartsCharacter(packet, i);
+    return breaks;
+}
+
+std::vector<std::string> ReferenceUrls(std::string text, std::vector<bool> breaks) {
     std::vector<std::string> urls;
     for (auto scheme : kUrlSchemes) {
         for (auto extension : kMediaExtensions) {
@@ -158,9 +177,14 @@ std::vector<std::string> ReferenceUrls(std::string text) {
                 size_t ext = ReferenceFind(text, extension, middle);
                 if (ext == std::string::npos || ext == middle) break;
                 std::string candidate = text.substr(at, ext + extension.size() - at);
-                if (candidate.find_first_of(kRejectedUrlCharacters) == std::string::npos)
+                auto first = breaks.begin() + static_cast<ptrdiff_t>(at);
+                auto last = first + static_cast<ptrdiff_t>(candidate.size());
+                bool spansBreak = std::find(first, last, true) != last;
+                if (!spansBreak &&
+                    candidate.find_first_of(kRejectedUrlCharacters) == std::string::npos)
                     urls.push_back(candidate);
                 text.erase(at, candidate.size());
+                breaks.erase(first, last);
             }
         }
     }
@@ -187,7 +211,7 @@ TEST(UrlExtraction, AgreesWithTheRulesWrittenOutOnRandomPackets) {
             for (int i = 0; i < count; ++i)
                 packet +=
                     pieces[std::uniform_int_distribution<size_t>(0, pieces.size() - 1)(random)];
-            auto expected = ReferenceUrls(TextOf(packet));
+            auto expected = ReferenceUrls(TextOf(packet), ReferenceBreaks(packet));
             found += expected.size();
             ASSERT_EQ(UrlsOfBytes(packet), expected) << testing::PrintToString(packet);
         }

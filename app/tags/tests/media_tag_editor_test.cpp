@@ -195,6 +195,22 @@ TEST_P(MediaTagEditorFormats, WriteAndReadBackEveryAttribute) {
     EXPECT_STREQ(read.szTitle, "Second pass");
 }
 
+// File names are bytes: a Latin-1 name is read and tagged like any other.
+TEST_P(MediaTagEditorFormats, NameThatIsNotUtf8IsReadAndTagged) {
+    auto dir = MakeTempDir("latin1");
+    auto made = MakeAudio(dir, "made", GetParam());
+    fs::path file = dir / (std::string("caf\xE9 d\xE9j\xE0") + Extension(GetParam()));
+    fs::rename(made, file);
+    auto write = Write(file, FullRecord("Named in Latin-1"));
+    ASSERT_TRUE(write.result) << write.output;
+    MediaTagRecord read;
+    auto reread = Read(file, read);
+    ASSERT_TRUE(reread.result) << reread.output;
+    EXPECT_STREQ(read.szTitle, "Named in Latin-1");
+    EXPECT_EQ(read.nTrack, 7);
+    EXPECT_TRUE(Decodes(file));
+}
+
 TEST_P(MediaTagEditorFormats, ReadOnlyFileFailsAtTheFirstRowAndStaysUntouched) {
     auto dir = MakeTempDir("readonly");
     auto file = MakeAudio(dir, "ro", GetParam(), "-metadata title=Old");

@@ -4,8 +4,10 @@
 
 #include <gtest/gtest.h>
 
+#include <climits>
 #include <cmath>
 #include <cstring>
+#include <iterator>
 #include <string>
 #include <vector>
 
@@ -167,6 +169,29 @@ TEST_F(CdRipTest, AMissingTrackCannotStart) {
     fs::path output = dir_ / "missing.wav";
     EXPECT_EQ(Grab(9, 0, output), 0);
     EXPECT_EQ(grabber_->GetState(), 3);
+}
+
+// Paths are taken whole up to PATH_MAX, whatever bytes they hold; a longer one is refused
+// rather than cut to the name of another file.
+TEST_F(CdRipTest, LongPathsAreTakenWholeOrRefused) {
+    fs::path folder = dir_ / std::string(200, 'a') / std::string(200, 'b');
+    fs::create_directories(folder);
+    fs::path output = folder / (std::string(150, 'c') +
+                                " Tr\xE4"
+                                "ck 02.wav");
+    ASSERT_GT(output.string().size(), 560u);
+    ASSERT_EQ(Grab(2, 0, output), 1);
+    quil::test::WavData wav;
+    ASSERT_TRUE(quil::test::ReadWav(output, &wav));
+    EXPECT_TRUE(wav.data == quil::test::BinSectors(image_, 100, kToneSectors));
+    EXPECT_EQ(std::distance(fs::directory_iterator(folder), fs::directory_iterator()), 1);
+
+    std::string tooLong = (folder / std::string(PATH_MAX, 'd')).string() + ".wav";
+    EXPECT_EQ(grabber_->SetOutputFile(tooLong.c_str()), 0);
+    // The refused path leaves no earlier one behind to be written instead.
+    EXPECT_EQ(grabber_->BuildOutput(1, 0, 0), 0);
+    grabber_->ClearOutput();
+    EXPECT_EQ(std::distance(fs::directory_iterator(folder), fs::directory_iterator()), 1);
 }
 
 }  // namespace

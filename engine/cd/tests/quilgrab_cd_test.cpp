@@ -77,6 +77,13 @@ TEST_F(QuilgrabCdTest, ReportsBadDrivesTracksAndUsage) {
     EXPECT_NE(out.find("drive W: cannot be opened"), std::string::npos) << out;
     EXPECT_EQ(RunCommand(Quilgrab("--track 1 --mp3-bitrate 999 2>/dev/null")), 2);
     EXPECT_EQ(RunCommand(Quilgrab("--image a.cue --device /dev/sr0 2>/dev/null")), 2);
+    // The reason the drive library knows reaches the user.
+    fs::remove(image_.bin);
+    out.clear();
+    EXPECT_EQ(RunCommand(Quilgrab("--list --drive " + letter_ + " 2>&1"), &out), 1);
+    EXPECT_NE(out.find("the data file of the CUE sheet is missing: " + image_.bin.string()),
+              std::string::npos)
+        << out;
     EXPECT_EQ(RunCommand(Quilgrab("--track x --format wav 2>/dev/null")), 2);
     EXPECT_EQ(RunCommand(Quilgrab("--drive 12 --list 2>/dev/null")), 2);
 }

@@ -1,12 +1,17 @@
 // The media-file grabber driven only through its factory and table, as the main program does.
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <chrono>
+#include <filesystem>
+#include <iterator>
 #include <string>
 #include <thread>
 
@@ -188,6 +193,57 @@ TEST(FileGrabberExtraction, OverlongAndMissingPathsFailSafely) {
     auto input = (dir / "in.wav").string();
     ASSERT_TRUE(WriteSineWav(input, 8000, 1, 0.5));
     EXPECT_EQ(noOutput->Open(0, 0, kWav, input.c_str(), nullptr, 0, 0), 0);
+}
+
+// Paths are bytes and may be as long as PATH_MAX: the grab reads and writes exactly the named
+// files, never a name cut short or converted.
+TEST(FileGrabberExtraction, LongAndNonUtf8PathsAreUsedWhole) {
+    auto dir = MakeTempDir("longpaths");
+    auto folder = dir / std::string(220, 'f') / std::string(220, 'g');
+    std::filesystem::create_directories(folder);
+    auto input = (folder / "s\xF6urce \xE9t\xE9.wav").string();
+    auto output = (folder / (std::string(200, 'o') + " \xE9t\xE9.wav")).string();
+    ASSERT_GT(output.size(), 660u);
+    ASSERT_TRUE(WriteSineWav(input, 22050, 1, 1.0));
+    Grabber grabber;
+    ASSERT_EQ(grabber->Open(0, 0, kWav, input.c_str(), output.c_str(), 0, 0), 1);
+    EXPECT_EQ(RunToEnd(grabber), kComplete);
+    grabber->Stop();
+    grabber->ReleaseGraph();
+    WavData in, out;
+    ASSERT_TRUE(ReadWav(input, &in));
+    ASSERT_TRUE(ReadWav(output, &out));
+    EXPECT_TRUE(in.data == out.data);
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(folder),
+                            std::filesystem::directory_iterator()),
+              2);
+}
+
+// A FIFO blocks whoever opens it for reading until a writer comes: it is refused instead.
+TEST(FileGrabberExtraction, AFifoIsRefusedWithoutBlocking) {
+    auto dir = MakeTempDir("fifo");
+    auto fifo = (dir / "pipe.wav").string();
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    std::atomic<bool> done{false}, readerBlocked{false};
+    // Opening the writing end without blocking succeeds only while a reader waits on it;
+    // closing it again sets that reader free, so a failing test still ends.
+    std::thread watcher([&] {
+        auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+        while (!done && std::chrono::steady_clock::now() < deadline) {
+            int fd = open(fifo.c_str(), O_WRONLY | O_NONBLOCK);
+            if (fd >= 0) {
+                readerBlocked = true;
+                close(fd);
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        }
+    });
+    Grabber grabber;
+    EXPECT_EQ(grabber->Open(0, 0, kWav, fifo.c_str(), (dir / "out.wav").c_str(), 0, 0), 0);
+    done = true;
+    watcher.join();
+    EXPECT_FALSE(readerBlocked);
+    EXPECT_FALSE(std::filesystem::exists(dir / "out.wav"));
 }
 
 TEST(FileGrabberMonitoring, MonitorBranchPlaysAndFeedsTheLevelTap) {

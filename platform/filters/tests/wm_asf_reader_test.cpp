@@ -200,6 +200,71 @@ TEST(WmAsfReader, DeadServersFailInsteadOfHanging) {
     EXPECT_TRUE(FAILED(Load(other.Get(), "http://127.0.0.1:1/gone.wma")));
 }
 
+// Buffer progress measures what the reader holds ahead of playback against its buffer window:
+// a paused graph holds what the server sent, part of the window for a stalled stream, all of it
+// for a stream read to its end.
+TEST(WmAsfReader, BufferProgressFollowsWhatTheReaderHolds) {
+    auto bytes = ReadFile(TaggedWma());
+    HttpServer server;
+    server.Handle("/stall.wma",
+                  HttpStallMidBody(bytes.size(),
+                                   std::string(bytes.begin(), bytes.begin() + bytes.size() / 4)));
+    server.Handle("/whole.wma", HttpReply(200, std::string(bytes.begin(), bytes.end())));
+    for (bool stalls : {true, false}) {
+        SCOPED_TRACE(stalls ? "stalled stream" : "whole stream");
+        ReaderGraph g;
+        ASSERT_EQ(Load(g.reader.Get(), server.Url(stalls ? "/stall.wma" : "/whole.wma")), S_OK);
+        g.ConnectAudio();
+        auto advanced = QueryAs<IWMReaderAdvanced2>(g.reader.Get());
+        DWORD percent = 0;
+        QWORD buffering = 0;
+        ASSERT_EQ(advanced->GetBufferProgress(&percent, &buffering), S_OK);
+        EXPECT_EQ(percent, 0u);
+        EXPECT_EQ(buffering, 50'000'000u);
+        auto control = QueryAs<IMediaControl>(g.graph.Get());
+        ASSERT_EQ(control->Pause(), S_OK);
+        // About 2.5 s of the 10 s reach the reader before the stall; wait until it holds some.
+        DWORD wanted = stalls ? 30 : 100;
+        auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+        while (std::chrono::steady_clock::now() < deadline) {
+            ASSERT_EQ(advanced->GetBufferProgress(&percent, &buffering), S_OK);
+            if (percent >= wanted) break;
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        }
+        if (stalls) {
+            EXPECT_GE(percent, 30u);
+            EXPECT_LT(percent, 100u);
+            EXPECT_GT(buffering, 0u);
+            EXPECT_NEAR(static_cast<double>(buffering), (100.0 - percent) * 500'000, 500'000);
+        } else {
+            EXPECT_EQ(percent, 100u);
+            EXPECT_EQ(buffering, 0u);
+        }
+        EXPECT_EQ(control->Stop(), S_OK);
+    }
+}
+
+// HLS playlists that name themselves, as a variant or as their own segments, end the opening
+// after a bounded number of requests instead of requesting until the open deadline.
+TEST(WmAsfReader, SelfNamingPlaylistsMakeBoundedRequests) {
+    HttpServer server;
+    server.Handle("/master.m3u8",
+                  HttpReply(200, "#EXTM3U\n#EXT-X-STREAM-INF:BANDWIDTH=64000\nmaster.m3u8\n"));
+    std::string media = "#EXTM3U\n#EXT-X-TARGETDURATION:1\n#EXT-X-MEDIA-SEQUENCE:0\n";
+    for (int i = 0; i < 500; ++i) media += "#EXTINF:1,\nmedia.m3u8\n";
+    server.Handle("/media.m3u8", HttpReply(200, media + "#EXT-X-ENDLIST\n"));
+    size_t before = 0;
+    for (const char* path : {"/master.m3u8", "/media.m3u8"}) {
+        SCOPED_TRACE(path);
+        auto reader = CreateReader();
+        EXPECT_TRUE(FAILED(Load(reader.Get(), server.Url(path))));
+        size_t made = server.Requests().size() - before;
+        before += made;
+        EXPECT_GE(made, 2u);
+        EXPECT_LE(made, 48u);  // the opening's allowance
+    }
+}
+
 // Stopping a graph whose stream stalls returns promptly: the stalled read is interrupted.
 TEST(WmAsfReader, StopInterruptsAStalledStream) {
     auto bytes = ReadFile(TaggedWma());

@@ -1,5 +1,8 @@
 #include "platform/registry/registry.h"
 
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/file.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -204,16 +207,25 @@ TEST_F(RegistryTest, ReadsAHandEditedFile) {
     EXPECT_TRUE(Key::Open(Root::CurrentUser, "Software"));
 }
 
-TEST_F(RegistryTest, CorruptFileReadsAsEmptyAndIsKeptAsBackup) {
-    const std::string garbage = "Quillet registry 1\n[Good]\n\"v\"=dword:zz\n";
-    WriteText(StorePath(Root::LocalMachine), garbage);
+// One damaged line costs that line only: every value that reads is kept, read and written
+// back, and the whole damaged file is kept aside.
+TEST_F(RegistryTest, DamagedLinesAreSetAsideAndEveryReadableValueKept) {
+    const std::string damaged =
+        "Quillet registry 1\n[Good]\n\"before\"=dword:00000001\n\"v\"=dword:zz\n"
+        "\"after\"=\"kept\"\n[Broken\n\"orphan\"=dword:00000002\n[Other]\n@=\"x\"\n";
+    WriteText(StorePath(Root::LocalMachine), damaged);
 
     testing::internal::CaptureStderr();
-    EXPECT_FALSE(Key::Open(Root::LocalMachine, "Good"));
+    auto good = Key::Open(Root::LocalMachine, "Good");
     std::string warned = testing::internal::GetCapturedStderr();
-    EXPECT_NE(warned.find("damaged"), std::string::npos) << warned;
+    EXPECT_NE(warned.find("damaged (line 4)"), std::string::npos) << warned;
+    ASSERT_TRUE(good);
+    EXPECT_EQ(good->ReadDword("before"), 1u);
+    EXPECT_EQ(good->ReadString("after"), "kept");
+    EXPECT_FALSE(good->ReadValue("v"));
+    EXPECT_EQ(Key::Open(Root::LocalMachine, "Other")->ReadString(""), "x");
     EXPECT_TRUE(Backups(Root::LocalMachine).empty());  // reading alone changes nothing
-    EXPECT_EQ(ReadText(StorePath(Root::LocalMachine)), garbage);
+    EXPECT_EQ(ReadText(StorePath(Root::LocalMachine)), damaged);
 
     testing::internal::CaptureStderr();
     auto key = Key::Create(Root::LocalMachine, "Fresh");
@@ -224,8 +236,51 @@ TEST_F(RegistryTest, CorruptFileReadsAsEmptyAndIsKeptAsBackup) {
 
     auto backups = Backups(Root::LocalMachine);
     ASSERT_EQ(backups.size(), 1u);
-    EXPECT_EQ(ReadText(backups[0]), garbage);
+    EXPECT_EQ(ReadText(backups[0]), damaged);
     EXPECT_EQ(Key::Open(Root::LocalMachine, "Fresh")->ReadDword("v"), 1u);
+    // The saved store holds every value that read, and nothing of the damaged lines.
+    EXPECT_EQ(Key::Open(Root::LocalMachine, "Good")->ReadDword("before"), 1u);
+    EXPECT_EQ(Key::Open(Root::LocalMachine, "Good")->ReadString("after"), "kept");
+    EXPECT_EQ(Key::Open(Root::LocalMachine, "Other")->ReadString(""), "x");
+    EXPECT_FALSE(Key::Open(Root::LocalMachine, "Broken"));
+    std::string saved = ReadText(StorePath(Root::LocalMachine));
+    EXPECT_EQ(saved.find("zz"), std::string::npos) << saved;
+    EXPECT_EQ(saved.find("orphan"), std::string::npos) << saved;
+    // The saved file is whole again: the next write sets nothing aside.
+    ASSERT_TRUE(key->WriteDword("w", 2));
+    EXPECT_EQ(Backups(Root::LocalMachine).size(), 1u);
+}
+
+// A process that keeps the store locked makes writers give up after a while, naming the lock,
+// instead of hanging them.
+TEST_F(RegistryTest, AHeldLockFailsTheWriteAfterABoundedWait) {
+    ASSERT_TRUE(Key::Create(Root::CurrentUser, "Software"));
+    std::string lockPath = StorePath(Root::CurrentUser) + ".lock";
+    int holder[2];
+    ASSERT_EQ(pipe(holder), 0);
+    pid_t pid = fork();
+    if (pid == 0) {
+        int fd = open(lockPath.c_str(), O_RDWR | O_CREAT, 0644);
+        if (fd < 0 || flock(fd, LOCK_EX) != 0) _exit(1);
+        char ready = 1;
+        if (write(holder[1], &ready, 1) != 1) _exit(1);
+        pause();
+        _exit(0);
+    }
+    char ready = 0;
+    ASSERT_EQ(read(holder[0], &ready, 1), 1);
+    testing::internal::CaptureStderr();
+    bool written = Key::Open(Root::CurrentUser, "Software")->WriteDword("v", 1);
+    std::string warned = testing::internal::GetCapturedStderr();
+    kill(pid, SIGKILL);
+    waitpid(pid, nullptr, 0);
+    close(holder[0]);
+    close(holder[1]);
+    EXPECT_FALSE(written);
+    EXPECT_NE(warned.find(lockPath), std::string::npos) << warned;
+    // Once the holder is gone, writes go through again.
+    EXPECT_TRUE(Key::Open(Root::CurrentUser, "Software")->WriteDword("v", 1));
+    EXPECT_EQ(Key::Open(Root::CurrentUser, "Software")->ReadDword("v"), 1u);
 }
 
 TEST_F(RegistryTest, FileWithoutHeaderOrBinaryIsCorrupt) {

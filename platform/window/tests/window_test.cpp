@@ -124,5 +124,74 @@ TEST(WindowTest, WorkersPostingWhileTheWindowDiesNeverCrash) {
     }
 }
 
+// A message sent from another thread is handled on the window's own thread, while that thread
+// takes its messages, and the sender gets the handler's result.
+TEST(WindowTest, SendMessageFromAnotherThreadRunsOnTheWindowsThread) {
+    std::thread::id handledOn;
+    QueueWindow window([&](const Message& message) -> LRESULT {
+        handledOn = std::this_thread::get_id();
+        return static_cast<LRESULT>(message.wParam + 1);
+    });
+    std::atomic<LRESULT> answer{-1};
+    std::jthread sender([&] {
+        answer = SendMessage(window.handle(), 7, 41, 0);
+        PostMessage(window.handle(), 8, 0, 0);
+    });
+    // The sent message is handled inside Take; the posted one that follows is returned.
+    auto message = window.Take(30s);
+    ASSERT_TRUE(message);
+    EXPECT_EQ(message->message, 8u);
+    EXPECT_EQ(answer, 42);
+    EXPECT_EQ(handledOn, std::this_thread::get_id());
+}
+
+// Senders blocked on a window that is destroyed get 0 and never reach the dead object.
+TEST(WindowTest, SendersToAWindowDestroyedMeanwhileGetZero) {
+    for (int round = 0; round < 20; ++round) {
+        std::atomic<int> handled{0};
+        auto window = std::make_unique<QueueWindow>([&](const Message&) -> LRESULT {
+            ++handled;
+            return 1;
+        });
+        HWND handle = window->handle();
+        std::atomic<int> answered{0}, ones{0};
+        std::vector<std::jthread> senders;
+        for (int t = 0; t < 3; ++t) {
+            senders.emplace_back([&] {
+                for (int i = 0; i < 50; ++i) {
+                    LRESULT result = SendMessage(handle, 2137, i, 0);
+                    ones += result == 1 ? 1 : 0;
+                    ++answered;
+                }
+            });
+        }
+        window->Take(1ms);
+        window.reset();
+        senders.clear();
+        EXPECT_EQ(answered, 150);
+        EXPECT_EQ(ones, handled);
+    }
+}
+
+// A target that cannot run calls on its own thread refuses messages sent from other threads
+// rather than run its handler on the sender's thread.
+TEST(WindowTest, ATargetWithoutCallsRefusesSendsFromOtherThreads) {
+    class Plain final : public WindowTarget {
+    public:
+        ~Plain() override { Detach(); }
+        void Post(const Message&) override {}
+        LRESULT Handle(const Message&) override {
+            ++handled;
+            return 5;
+        }
+        std::atomic<int> handled{0};
+    } plain;
+    EXPECT_EQ(SendMessage(plain.handle(), 1, 0, 0), 5);
+    LRESULT fromOther = -1;
+    std::jthread([&] { fromOther = SendMessage(plain.handle(), 1, 0, 0); }).join();
+    EXPECT_EQ(fromOther, 0);
+    EXPECT_EQ(plain.handled, 1);
+}
+
 }  // namespace
 }  // namespace quil
