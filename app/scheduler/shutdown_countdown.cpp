@@ -53,8 +53,11 @@ int ShutdownCountdown::SecondsLeft() const {
 
 void ShutdownCountdown::Update() {
     const int left = SecondsLeft();
-    text_->setText(tr("The scheduled task has finished. The computer shuts down in %n seconds.",
-                      nullptr, left));
+    text_->setText(left == 1 ? tr("The scheduled task has finished. The computer shuts down in "
+                                  "1 second.")
+                             : tr("The scheduled task has finished. The computer shuts down in "
+                                  "%1 seconds.")
+                                   .arg(left));
     text_->setAccessibleName(text_->text());
     if (left > 0 || !timer_->isActive()) return;
     timer_->stop();
