@@ -4,6 +4,7 @@
 // call loads a value (the current one is the default) or stores it.
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <string_view>
 
@@ -17,6 +18,14 @@ public:
     // current folder; a relative path is taken from the same folder. An empty section becomes the
     // program's name.
     ProfileFile(std::string_view path, std::string_view section, bool programFolder);
+
+    ProfileFile(ProfileFile&&) noexcept;
+    ~ProfileFile();
+
+    // Reads the file once and answers later loads from what it held, as GetPrivateProfileStringA
+    // would: each of those calls reads and parses the whole file, which makes loading a long
+    // schedule quadratic. A store drops the snapshot.
+    void TakeSnapshot();
 
     const std::string& path() const { return path_; }
     const std::string& section() const { return section_; }
@@ -41,9 +50,12 @@ private:
     void Write(const char* key, const std::string& text);
     int64_t LoadNumber(const char* key, int64_t current) const;
 
+    class Snapshot;
+
     std::string path_;
     std::string section_;
     bool writeFailed_ = false;
+    std::unique_ptr<Snapshot> snapshot_;
 };
 
 }  // namespace quil::scheduler

@@ -1,8 +1,12 @@
 #include "app/scheduler/schedule_file.h"
 
+#include <fcntl.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdio>
+#include <fstream>
+#include <iterator>
 #include <string>
 
 #include "app/scheduler/profile_file.h"
@@ -41,6 +45,43 @@ void ExchangeTask(ProfileFile& file, Direction direction, ScheduleTask& task) {
     ExchangeTime(file, direction, "wStop", task.stop);
 }
 
+std::filesystem::path ScratchFolder() {
+    std::error_code error;
+    if (std::filesystem::is_directory("/dev/shm", error)) return "/dev/shm";
+    return std::filesystem::temp_directory_path(error);
+}
+
+bool ReadWhole(const std::string& path, std::string* content) {
+    std::ifstream in(path, std::ios::binary);
+    if (!in) return false;
+    content->assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    return !in.bad();
+}
+
+// The old file stays whole until the new one is complete on disk.
+bool ReplaceWith(const std::string& path, const std::string& content) {
+    std::filesystem::path target(path);
+    std::error_code error;
+    if (target.has_parent_path()) std::filesystem::create_directories(target.parent_path(), error);
+    std::string building = path + ".new";
+    int fd = ::open(building.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+    if (fd < 0) return false;
+    bool ok = true;
+    for (size_t done = 0; ok && done < content.size();) {
+        ssize_t put = ::write(fd, content.data() + done, content.size() - done);
+        if (put < 0 && errno == EINTR) continue;
+        ok = put > 0;
+        if (ok) done += static_cast<size_t>(put);
+    }
+    ok = ok && ::fsync(fd) == 0;
+    ok = ::close(fd) == 0 && ok;
+    if (!ok || std::rename(building.c_str(), path.c_str()) != 0) {
+        ::unlink(building.c_str());
+        return false;
+    }
+    return true;
+}
+
 }  // namespace
 
 std::filesystem::path SchedulePath() {
@@ -50,6 +91,7 @@ std::filesystem::path SchedulePath() {
 bool LoadSchedule(const std::string& path, TaskList& tasks) {
     if (path.empty()) return false;
     ProfileFile file(path, "", false);
+    file.TakeSnapshot();
     file.SetSection(kCountSection);
     int32_t count = 0;
     file.Exchange(Direction::kLoad, "nCount", count);
@@ -69,26 +111,36 @@ bool LoadSchedule(const std::string& path, TaskList& tasks) {
 
 bool StoreSchedule(const std::string& path, const TaskList& tasks) {
     if (path.empty()) return false;
-    std::filesystem::path target(path);
-    std::error_code error;
-    if (target.has_parent_path()) std::filesystem::create_directories(target.parent_path(), error);
-
-    std::string building = path + ".new";
-    ::unlink(building.c_str());  // what an earlier, interrupted store left
-    ProfileFile file(building, "", false);
-    file.SetSection(kCountSection);
-    int32_t count = static_cast<int32_t>(tasks.size());
-    file.Exchange(Direction::kStore, "nCount", count);
+    // The profile writer reads, rewrites and flushes the whole file for every key: a long schedule
+    // written in place would take minutes. Each section is written into a small scratch file in
+    // memory-backed storage instead, and the sections joined make the same bytes, flushed once.
+    std::string scratch = (ScratchFolder() / "Schedule.qms.XXXXXX").string();
+    int fd = ::mkstemp(scratch.data());
+    if (fd < 0) return false;
+    ::close(fd);
+    std::string content;
+    auto writeSection = [&](const std::string& name, auto&& writeKeys) {
+        std::ofstream(scratch, std::ios::binary | std::ios::trunc);
+        ProfileFile file(scratch, name, false);
+        writeKeys(file);
+        std::string section;
+        if (file.WriteFailed() || !ReadWhole(scratch, &section)) return false;
+        content += section;
+        return true;
+    };
+    bool built = writeSection(kCountSection, [&](ProfileFile& file) {
+        int32_t count = static_cast<int32_t>(tasks.size());
+        file.Exchange(Direction::kStore, "nCount", count);
+    });
     int position = 1;
-    for (ScheduleTask task : tasks) {
-        file.SetSection(TaskSection(position++));
-        ExchangeTask(file, Direction::kStore, task);
+    for (auto task = tasks.begin(); built && task != tasks.end(); ++task) {
+        built = writeSection(TaskSection(position++), [&](ProfileFile& file) {
+            ScheduleTask copy = *task;
+            ExchangeTask(file, Direction::kStore, copy);
+        });
     }
-    if (file.WriteFailed() || std::rename(file.path().c_str(), path.c_str()) != 0) {
-        ::unlink(file.path().c_str());
-        return false;
-    }
-    return true;
+    ::unlink(scratch.c_str());
+    return built && ReplaceWith(path, content);
 }
 
 }  // namespace quil::scheduler
