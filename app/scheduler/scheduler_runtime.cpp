@@ -32,10 +32,14 @@ LocalSecond ToLocalSecond(const QDateTime& moment) {
 
 SchedulerRuntime::SchedulerRuntime(const shell::Services& services, ScheduleHost& host,
                                    QWidget* window)
-    : QObject(window), services_(services.WithDefaults()), host_(host), window_(window) {}
+    : services_(services.WithDefaults()), host_(host), window_(window) {}
 
 SchedulerRuntime::~SchedulerRuntime() {
     delete countdown_.data();
+}
+
+ShutdownCountdown* SchedulerRuntime::countdown() const {
+    return countdown_.data();
 }
 
 void SchedulerRuntime::Load() {

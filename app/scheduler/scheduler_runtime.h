@@ -37,7 +37,8 @@ class SchedulerRuntime : public QObject {
     Q_OBJECT
 
 public:
-    // window: the parent of the shut-down countdown.
+    // window: the parent of the shut-down countdown. The window keeps the runtime as a member
+    // (it is nobody's child), so its tasks live exactly as long as the window.
     SchedulerRuntime(const shell::Services& services, ScheduleHost& host, QWidget* window);
     ~SchedulerRuntime() override;
 
@@ -50,7 +51,7 @@ public:
     void Tick();
 
     // The shut-down countdown while it is shown, else null.
-    ShutdownCountdown* countdown() const { return countdown_; }
+    ShutdownCountdown* countdown() const;
 
     // How far back a tick looks: a machine waking from suspend does not start hours-old tasks.
     static constexpr int kCatchUpSeconds = 60;
