@@ -108,6 +108,19 @@ TEST_F(SchedulerRuntimeTest, LateOrCoarseTicksStillCatchTheTasksSecond) {
     EXPECT_EQ(host_.starts.size(), 1u);
 }
 
+TEST_F(SchedulerRuntimeTest, TickDelayedByOneAndAHalfSecondsStartsTheSkippedSecondsTask) {
+    runtime_->tasks().Append(Daily(1, QTime(7, 30, 0), QTime(8, 0, 0)));
+    // Due at 07:29:59.6, 07:30:00.6; the second tick came at 07:30:01.1.
+    TickAt(Monday(), QTime(7, 29, 58, 600));
+    TickAt(Monday(), QTime(7, 29, 59, 600));
+    TickAt(Monday(), QTime(7, 30, 1, 100));
+    EXPECT_EQ(host_.starts, std::vector<DWORD>({1}));
+    // The stop second is caught the same way.
+    TickAt(Monday(), QTime(7, 59, 59, 400));
+    TickAt(Monday(), QTime(8, 0, 0, 900));
+    EXPECT_EQ(host_.stops, std::vector<DWORD>({1}));
+}
+
 TEST_F(SchedulerRuntimeTest, TheFirstTickAndAClockSetBackCheckOnlyTheirOwnSecond) {
     runtime_->tasks().Append(Daily(1, QTime(7, 30, 0), QTime(8, 0, 0)));
     TickAt(Monday(), QTime(7, 30, 30));  // start-up after the task's second
