@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <QDir>
 #include <QLabel>
 #include <QPushButton>
 #include <QTest>
@@ -214,6 +215,9 @@ TEST_F(ShutDownTest, PowersOffOnlyAfterTheCountdown) {
     EXPECT_TRUE(countdown_->isVisible());
     EXPECT_EQ(Text(), "The scheduled task has finished. The computer shuts down in 60 seconds.");
     EXPECT_EQ(host_.closes, 0);
+    const QString folder = QStringLiteral(QUIL_SCHEDULER_SCREENSHOT_DIR);
+    ASSERT_TRUE(QDir().mkpath(folder));
+    EXPECT_TRUE(countdown_->grab().save(folder + "/shutdown_countdown.png"));
     services_.clock.now = services_.clock.now.addSecs(59);
     EXPECT_TRUE(WaitFor([&] { return Text().contains(" 1 second"); }, 5000))
         << Text().toStdString();
