@@ -177,7 +177,6 @@ void MainWindow::Shutdown() {
     // Cancelled and joined, never killed: nothing is posted after this.
     if (updateCheck_) updateCheck_->Stop();
     schedulerTick_ = nullptr;
-    scheduler_.reset();
     // Pages go first: their grabbers may still post to this window.
     for (auto& [index, page] : pages_) delete page;
     pages_.clear();
@@ -733,8 +732,7 @@ void MainWindow::ShowAboutBox() {
 void MainWindow::ShowOptionsDialog() {
     ServiceFolderBrowser browser(services_.files);
     settings::OptionsDialog dialog(
-        profiles_, &browser,
-        scheduler_ ? new scheduler::SchedulePage(scheduler_->tasks(), services_) : nullptr, this);
+        profiles_, &browser, new scheduler::SchedulePage(scheduler_->tasks(), services_), this);
     dialog.exec();
 }
 

@@ -107,7 +107,7 @@ public:
 
     // The scheduler's per-second check; the scheduler sets it when it is present.
     void SetSchedulerTick(std::function<void()> tick) { schedulerTick_ = std::move(tick); }
-    // The scheduled tasks and their tick (timer 3131); null once the window has shut down.
+    // The scheduled tasks and their tick (timer 3131, stopped at shutdown).
     scheduler::SchedulerRuntime* Scheduler() const { return scheduler_.get(); }
     // Replaces the CPU meter (tests give it clocks they control).
     void SetCpuMeter(std::unique_ptr<CpuMeter> meter);
