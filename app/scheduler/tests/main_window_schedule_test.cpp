@@ -20,9 +20,12 @@
 #include "app/scheduler/shutdown_countdown.h"
 #include "app/settings/format_settings.h"
 #include "app/settings/option_tables.h"
+#include "app/settings/output_naming.h"
+#include "app/settings/settings_key.h"
 #include "app/settings/ui/options_dialog.h"
 #include "app/shell/main_window.h"
 #include "app/shell/messages.h"
+#include "app/shell/pages/live/live_page.h"
 #include "app/shell/testing/qt_application.h"
 #include "app/shell/testing/test_page_host.h"
 #include "app/shell/testing/test_services.h"
@@ -344,6 +347,69 @@ TEST(MainWindowScheduledRecordingTest, DailyTaskRecordsFromItsStartSecondToItsSt
         "07:30:04, file %.2f s\n",
         static_cast<long long>(QDateTime(Monday(), QTime(7, 30, 0)).msecsTo(*recorder->startedAt)),
         static_cast<long long>(QDateTime(Monday(), QTime(7, 30, 4)).msecsTo(*recorder->stoppedAt)),
+        audio->duration);
+}
+
+TEST(MainWindowScheduledRecordingTest, DailyTaskRecordsOnTheLivePage) {
+    if (!quil::test::HavePulse()) GTEST_SKIP() << "needs the private sound server";
+    shell::testing::EnsureApplication();
+    settings::ApplyStartupDefaults();
+    settings::SaveEndOption(settings::kEndNothing);
+    quil::test::NullSink sink("scheduledlive");
+    ASSERT_TRUE(sink.Loaded());
+    quil::test::TonePlayer tone(sink.name(), 1000.0);
+    ASSERT_TRUE(tone.WaitAudible());
+    const auto output = quil::test::MakeTempDir("scheduledlive") / "out";
+    {
+        settings::SettingsKey key;
+        ASSERT_TRUE(key.Open());
+        key.WriteString(settings::value::kOutputDirectory, output.string());
+        key.WriteString(shell::LivePage::kDeviceValue, sink.monitorDescription());
+    }
+
+    RunningClock clock(QDateTime(Monday(), QTime(7, 29, 58)));
+    TestServices services;
+    MainWindow::Options options;
+    options.services = services.Set();
+    options.services.clock = &clock;
+    options.showSplash = false;
+    MainWindow window(options);
+    window.show();
+    auto* page = dynamic_cast<shell::LivePage*>(window.PageAt(shell::kLivePage));
+    ASSERT_NE(page, nullptr);
+    window.SelectPage(shell::kCdPage);
+    window.Scheduler()->tasks().Append(Daily(1, QTime(7, 30, 0), QTime(7, 30, 4)));
+
+    QDateTime startedAt, stoppedAt;
+    QString path;
+    ASSERT_TRUE(WaitFor(
+        [&] {
+            if (!startedAt.isValid() && page->Recording()) {
+                startedAt = clock.Now();
+                path = page->RecordingPath();
+            }
+            if (startedAt.isValid() && !page->Recording() && !stoppedAt.isValid())
+                stoppedAt = clock.Now();
+            return stoppedAt.isValid() && !window.IsBusy();
+        },
+        30000));
+    EXPECT_EQ(window.CurrentPageIndex(), shell::kLivePage);
+    EXPECT_GE(startedAt, QDateTime(Monday(), QTime(7, 30, 0)));
+    EXPECT_GE(stoppedAt, QDateTime(Monday(), QTime(7, 30, 4)));
+    EXPECT_EQ(page->Recordings().rowCount(), 1);
+    EXPECT_TRUE(services.messages.shown.empty())
+        << services.messages.Texts().join("; ").toStdString();
+    auto audio = quil::test::DecodeAudio(path.toStdString());
+    ASSERT_TRUE(audio.has_value()) << path.toStdString();
+    EXPECT_GT(audio->duration, 1.0);
+    EXPECT_GT(quil::test::Rms16(reinterpret_cast<const uint8_t*>(audio->samples.data()),
+                                audio->samples.size() * 2),
+              0.1);
+    std::printf(
+        "[ figures ] live page: recording seen %lld ms after 07:30:00, stopped seen %lld "
+        "ms after 07:30:04, file %.2f s\n",
+        static_cast<long long>(QDateTime(Monday(), QTime(7, 30, 0)).msecsTo(startedAt)),
+        static_cast<long long>(QDateTime(Monday(), QTime(7, 30, 4)).msecsTo(stoppedAt)),
         audio->duration);
 }
 
