@@ -1,7 +1,6 @@
 // Scheduled tasks on the real main window: timer 3131 and the window's own Record and Stop on
-// the recorder page, the schedule tab of its options dialog, and the end options. The recorder
-// page is stood in for: by a page that records the private sound server through the live
-// grabber, or by pages that answer as told.
+// the recorder page, the schedule tab of its options dialog, and the end options; pages that
+// answer as told, and a real recording on the live page and the private sound server.
 
 #include <gtest/gtest.h>
 
@@ -30,7 +29,6 @@
 #include "app/shell/testing/test_page_host.h"
 #include "app/shell/testing/test_services.h"
 #include "app/shell/tests/fake_page.h"
-#include "engine/live/live_audio_grabber.h"
 #include "testsupport/pulse_server.h"
 #include "testsupport/test_support.h"
 
@@ -244,111 +242,6 @@ private:
     QDateTime start_;
     QElapsedTimer elapsed_;
 };
-
-// The recorder page's grab, reduced to the live grabber into one file.
-class RecorderPageStandIn final : public shell::Page {
-public:
-    RecorderPageStandIn(shell::PageHost& host, QWidget* parent, std::string device,
-                        std::filesystem::path output)
-        : Page(host, parent), device_(std::move(device)), output_(std::move(output)) {}
-    ~RecorderPageStandIn() override { Finish(); }
-
-    int StartGrab() override {
-        if (grabber_) return 0;
-        grabber_ = static_cast<LiveAudioGrabber*>(LiveAudioGrabberCreateInstance());
-        if (!grabber_ || !grabber_->SelectDevice(device_.c_str(), 0) ||
-            !grabber_->BuildGraph(0, output_.c_str()) || !grabber_->Run()) {
-            Finish();
-            return 0;
-        }
-        startedAt = host().services().clock->Now();
-        return 1;
-    }
-    int StopGrab() override {
-        if (!grabber_) return 0;
-        stoppedAt = host().services().clock->Now();
-        Finish();
-        return 1;
-    }
-    int PauseGrab() override { return 0; }
-    int Play() override { return 0; }
-    int PausePlayback() override { return 0; }
-    int StopPlayback() override { return 0; }
-    int Previous() override { return 0; }
-    int Next() override { return 0; }
-    void ShowVideo(bool) override {}
-
-    std::optional<QDateTime> startedAt, stoppedAt;
-
-protected:
-    LRESULT OnMessage(const Message&) override { return 0; }
-
-private:
-    void Finish() {
-        if (!grabber_) return;
-        grabber_->Stop();
-        grabber_->ReleaseGraph();
-        grabber_->Destroy();
-        grabber_ = nullptr;
-    }
-
-    std::string device_;
-    std::filesystem::path output_;
-    LiveAudioGrabber* grabber_ = nullptr;
-};
-
-TEST(MainWindowScheduledRecordingTest, DailyTaskRecordsFromItsStartSecondToItsStopSecond) {
-    if (!quil::test::HavePulse()) GTEST_SKIP() << "needs the private sound server";
-    shell::testing::EnsureApplication();
-    settings::SaveEndOption(settings::kEndNothing);
-    quil::test::NullSink sink("scheduledwindow");
-    ASSERT_TRUE(sink.Loaded());
-    quil::test::TonePlayer tone(sink.name(), 1000.0);
-    ASSERT_TRUE(tone.WaitAudible());
-
-    // Shortly before 07:30:00 on a Monday, running on in real time; the window's own timer 3131
-    // ticks.
-    RunningClock clock(QDateTime(Monday(), QTime(7, 29, 58)));
-    TestServices services;
-    MainWindow::Options options;
-    options.services = services.Set();
-    options.services.clock = &clock;
-    options.showSplash = false;
-    auto output = quil::test::MakeTempDir("windowrecording") / "Morning.wav";
-    RecorderPageStandIn* recorder = nullptr;
-    options.pages = [&](int index, shell::PageHost& host,
-                        QWidget* parent) -> std::unique_ptr<shell::Page> {
-        if (index != shell::kLivePage) return std::make_unique<FakePage>(index, host, parent);
-        auto page =
-            std::make_unique<RecorderPageStandIn>(host, parent, sink.monitorDescription(), output);
-        recorder = page.get();
-        return page;
-    };
-    MainWindow window(options);
-    window.show();
-    ASSERT_NE(recorder, nullptr);
-    window.SelectPage(shell::kMediaPage);
-    window.Scheduler()->tasks().Append(Daily(1, QTime(7, 30, 0), QTime(7, 30, 4)));
-
-    ASSERT_TRUE(WaitFor([&] { return recorder->stoppedAt.has_value(); }, 30000));
-    ASSERT_TRUE(recorder->startedAt.has_value());
-    EXPECT_EQ(window.CurrentPageIndex(), shell::kLivePage);
-    EXPECT_FALSE(window.IsBusy());
-    EXPECT_GE(*recorder->startedAt, QDateTime(Monday(), QTime(7, 30, 0)));
-    EXPECT_GE(*recorder->stoppedAt, QDateTime(Monday(), QTime(7, 30, 4)));
-    auto audio = quil::test::DecodeAudio(output);
-    ASSERT_TRUE(audio.has_value()) << output;
-    EXPECT_GT(audio->duration, 1.0);
-    EXPECT_GT(quil::test::Rms16(reinterpret_cast<const uint8_t*>(audio->samples.data()),
-                                audio->samples.size() * 2),
-              0.1);
-    std::printf(
-        "[ figures ] main window: started %lld ms after 07:30:00, stopped %lld ms after "
-        "07:30:04, file %.2f s\n",
-        static_cast<long long>(QDateTime(Monday(), QTime(7, 30, 0)).msecsTo(*recorder->startedAt)),
-        static_cast<long long>(QDateTime(Monday(), QTime(7, 30, 4)).msecsTo(*recorder->stoppedAt)),
-        audio->duration);
-}
 
 TEST(MainWindowScheduledRecordingTest, DailyTaskRecordsOnTheLivePage) {
     if (!quil::test::HavePulse()) GTEST_SKIP() << "needs the private sound server";

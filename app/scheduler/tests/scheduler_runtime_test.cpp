@@ -1,6 +1,6 @@
 // The scheduler tick against a set clock and a window stand-in: every second since the previous
-// tick is checked (at most a minute back), starts skipped while busy, and the end option after a
-// task's stop, with the shut-down countdown.
+// tick is checked (at most a minute back), and the end option after a task's stop, with the
+// shut-down countdown. The main window's own tests are in main_window_schedule_test.cpp.
 
 #include <gtest/gtest.h>
 
@@ -109,19 +109,6 @@ TEST_F(SchedulerRuntimeTest, LateOrCoarseTicksStillCatchTheTasksSecond) {
     EXPECT_EQ(host_.starts.size(), 1u);
 }
 
-TEST_F(SchedulerRuntimeTest, TickDelayedByOneAndAHalfSecondsStartsTheSkippedSecondsTask) {
-    runtime_->tasks().Append(Daily(1, QTime(7, 30, 0), QTime(8, 0, 0)));
-    // Due at 07:29:59.6, 07:30:00.6; the second tick came at 07:30:01.1.
-    TickAt(Monday(), QTime(7, 29, 58, 600));
-    TickAt(Monday(), QTime(7, 29, 59, 600));
-    TickAt(Monday(), QTime(7, 30, 1, 100));
-    EXPECT_EQ(host_.starts, std::vector<DWORD>({1}));
-    // The stop second is caught the same way.
-    TickAt(Monday(), QTime(7, 59, 59, 400));
-    TickAt(Monday(), QTime(8, 0, 0, 900));
-    EXPECT_EQ(host_.stops, std::vector<DWORD>({1}));
-}
-
 TEST_F(SchedulerRuntimeTest, TheFirstTickAndAClockSetBackCheckOnlyTheirOwnSecond) {
     runtime_->tasks().Append(Daily(1, QTime(7, 30, 0), QTime(8, 0, 0)));
     TickAt(Monday(), QTime(7, 30, 30));  // start-up after the task's second
@@ -129,38 +116,6 @@ TEST_F(SchedulerRuntimeTest, TheFirstTickAndAClockSetBackCheckOnlyTheirOwnSecond
     TickAt(Monday(), QTime(7, 40, 0));
     TickAt(Monday(), QTime(7, 30, 0));  // the clock set back ten minutes
     EXPECT_EQ(host_.starts, std::vector<DWORD>({1}));
-}
-
-TEST_F(SchedulerRuntimeTest, StartWhileBusyIsSkippedAndNotTriedAgain) {
-    runtime_->tasks().Append(Daily(1, QTime(7, 30, 0), QTime(8, 0, 0)));
-    host_.busy = true;  // a media file grab runs
-    TickAt(Monday(), QTime(7, 29, 59));
-    TickAt(Monday(), QTime(7, 30, 0));
-    EXPECT_EQ(host_.starts.size(), 1u);
-    EXPECT_FALSE(host_.recording);
-    host_.busy = false;
-    TickAt(Monday(), QTime(7, 30, 1));
-    TickAt(Monday(), QTime(7, 35, 0));
-    EXPECT_EQ(host_.starts.size(), 1u);
-}
-
-TEST_F(SchedulerRuntimeTest, TwoTasksInOneSecondStartOnlyTheFirst) {
-    runtime_->tasks().Append(Daily(1, QTime(7, 30, 0), QTime(8, 0, 0)));
-    runtime_->tasks().Append(Daily(2, QTime(7, 30, 0), QTime(9, 0, 0)));
-    TickAt(Monday(), QTime(7, 30, 0));
-    EXPECT_EQ(host_.starts, std::vector<DWORD>({1}));
-}
-
-TEST_F(SchedulerRuntimeTest, WeekdayTaskRunsOnTuesdaysOnly) {
-    runtime_->tasks().Append(Daily(4, QTime(7, 30, 0), QTime(7, 45, 0), kTuesday));
-    for (int day = 0; day < 7; ++day) {
-        TickAt(Monday().addDays(day), QTime(7, 29, 59));
-        TickAt(Monday().addDays(day), QTime(7, 30, 0));
-        host_.busy = host_.recording = false;
-    }
-    EXPECT_EQ(host_.starts, std::vector<DWORD>({4}));
-    TickAt(Monday().addDays(8), QTime(7, 30, 0));  // the next Tuesday
-    EXPECT_EQ(host_.starts.size(), 2u);
 }
 
 TEST_F(SchedulerRuntimeTest, CloseQuilletAfterTheTaskStopsItsRecording) {
