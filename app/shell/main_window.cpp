@@ -11,6 +11,7 @@
 #include <QRadioButton>
 #include <QScreen>
 #include <QSplashScreen>
+#include <QTimer>
 #include <QTimerEvent>
 #include <QWindow>
 
@@ -18,6 +19,8 @@
 #include "app/controls/scrolling_caption.h"
 #include "app/controls/skin.h"
 #include "app/mixer/mixer_control.h"
+#include "app/scheduler/schedule_page.h"
+#include "app/scheduler/scheduler_runtime.h"
 #include "app/settings/format_settings.h"
 #include "app/settings/settings_key.h"
 #include "app/settings/ui/folder_browser.h"
@@ -81,6 +84,29 @@ private:
     FileDialogs* files_;
 };
 
+// Scheduled starts and stops run the window's own Record and Stop on the recorder page.
+class WindowScheduleHost final : public scheduler::ScheduleHost {
+public:
+    explicit WindowScheduleHost(MainWindow& window) : window_(window) {}
+    bool ScheduledStart(const scheduler::ScheduleTask&) override {
+        if (window_.IsBusy()) return false;
+        window_.SelectPage(kLivePage);
+        window_.Record();  // shows "Option failed!" itself
+        return window_.IsBusy();
+    }
+    bool ScheduledStop(const scheduler::ScheduleTask&) override {
+        if (window_.CurrentPageIndex() != kLivePage) return false;
+        const bool recording = window_.IsBusy() && window_.IsGrabbing();
+        window_.Stop();
+        return recording && !window_.IsBusy();
+    }
+    bool Busy() const override { return window_.IsBusy(); }
+    void CloseProgram() override { QTimer::singleShot(0, &window_, &QWidget::close); }
+
+private:
+    MainWindow& window_;
+};
+
 }  // namespace
 
 MainWindow::MainWindow(Options options, QWidget* parent)
@@ -112,6 +138,10 @@ MainWindow::MainWindow(Options options, QWidget* parent)
 
     EnsureTrackSourceRegistered(programFolder_.toStdString());
     profiles_ = LoadWmaProfiles();
+    scheduleHost_ = std::make_unique<WindowScheduleHost>(*this);
+    scheduler_ = std::make_unique<scheduler::SchedulerRuntime>(services_, *scheduleHost_, this);
+    scheduler_->Load();
+    SetSchedulerTick([this] { scheduler_->Tick(); });
     CreatePages(options);
     SelectPage(kLivePage);
     SetUpVolume();
@@ -701,7 +731,8 @@ void MainWindow::ShowAboutBox() {
 
 void MainWindow::ShowOptionsDialog() {
     ServiceFolderBrowser browser(services_.files);
-    settings::OptionsDialog dialog(profiles_, &browser, nullptr, this);
+    settings::OptionsDialog dialog(
+        profiles_, &browser, new scheduler::SchedulePage(scheduler_->tasks(), services_), this);
     dialog.exec();
 }
 

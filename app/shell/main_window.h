@@ -38,6 +38,11 @@ namespace quil::update {
 class UpdateCheck;
 }
 
+namespace quil::scheduler {
+class ScheduleHost;
+class SchedulerRuntime;
+}  // namespace quil::scheduler
+
 namespace quil::shell {
 
 class TrayIcon;
@@ -102,6 +107,8 @@ public:
 
     // The scheduler's per-second check; the scheduler sets it when it is present.
     void SetSchedulerTick(std::function<void()> tick) { schedulerTick_ = std::move(tick); }
+    // The scheduled tasks and their tick (timer 3131, stopped at shutdown).
+    scheduler::SchedulerRuntime* Scheduler() const { return scheduler_.get(); }
     // Replaces the CPU meter (tests give it clocks they control).
     void SetCpuMeter(std::unique_ptr<CpuMeter> meter);
     // Takes a CPU sample now, as timer 3130 does.
@@ -180,6 +187,8 @@ private:
     std::function<void()> schedulerTick_;
     std::unique_ptr<update::UpdateCheck> updateCheck_;
     bool askingForUpdate_ = false;
+    std::unique_ptr<scheduler::ScheduleHost> scheduleHost_;
+    std::unique_ptr<scheduler::SchedulerRuntime> scheduler_;
 
     QBasicTimer cpuTimer_;
     QBasicTimer schedulerTimer_;
