@@ -5,6 +5,7 @@
 
 #include <cerrno>
 #include <filesystem>
+#include <mutex>
 #include <system_error>
 
 extern "C" {
@@ -86,6 +87,9 @@ bool HoldsAudio(const std::string& path) {
     auto size = std::filesystem::file_size(path, error);
     if (error) return true;
     if (size == 0) return false;
+    // Quiet like the program's own filters: FFmpeg's warnings would land in the user's terminal.
+    static std::once_flag quiet;
+    std::call_once(quiet, [] { av_log_set_level(AV_LOG_FATAL); });
     AVFormatContext* format = nullptr;
     if (avformat_open_input(&format, path.c_str(), nullptr, nullptr) < 0)
         return size >= kSmallestUnknownAudio;

@@ -3,8 +3,8 @@
 #include <cstdio>
 #include <map>
 
-#include "tools/quilgrab/cli_options.h"
 #include "app/settings/output_file.h"
+#include "tools/quilgrab/cli_options.h"
 #include "tools/quilgrab/commands.h"
 
 namespace quil::grab {

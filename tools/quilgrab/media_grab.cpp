@@ -157,8 +157,9 @@ GrabResult RunMediaGrab(const GrabRequest& request) {
                                request.output.c_str(), 0, 0);
     }
     if (!opened) {
-        result.error = request.input +
-                       (request.isStream ? ": the stream cannot be opened" : ": not a media file");
+        result.error = request.input + (Interrupted()      ? ": interrupted while opening"
+                                        : request.isStream ? ": the stream cannot be opened"
+                                                           : ": not a media file");
         return result;
     }
     int hasAudio = 0, hasVideo = 0, unused = 0;

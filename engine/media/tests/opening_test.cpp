@@ -115,9 +115,10 @@ TEST(StreamStop, QuilgrabEndsAnOpeningOnCtrlCAndSigterm) {
     HttpServer server;
     server.Handle("*", TrickleForEver());
     auto dir = MakeTempDir("quilgrabstop");
-    size_t requests = 0;
     for (int signal : {SIGINT, SIGTERM}) {
         SCOPED_TRACE(signal == SIGINT ? "SIGINT" : "SIGTERM");
+        // The previous run may have retried: count from what the server has seen so far.
+        size_t requests = server.Requests().size();
         int errors = -1;
         pid_t pid = StartQuilgrab(
             {"stream", server.Url("/live.wma"), "--format", "wav", "--out", dir.string()}, &errors);
@@ -126,7 +127,8 @@ TEST(StreamStop, QuilgrabEndsAnOpeningOnCtrlCAndSigterm) {
         kill(pid, signal);
         int status = WaitForExit(pid, 10s);
         std::string printed = ReadAll(errors);
-        EXPECT_EQ(status, 1) << printed;
+        // An interrupted run ends with 128 + the signal, at once rather than after the time-out.
+        EXPECT_EQ(status, 128 + signal) << printed;
         EXPECT_NE(printed.find("interrupted while opening"), std::string::npos) << printed;
     }
 }
@@ -142,7 +144,7 @@ TEST(QuilgrabFile, AFifoIsRefusedWithAMessage) {
     int status = WaitForExit(pid, 20s);
     std::string printed = ReadAll(errors);
     EXPECT_EQ(status, 1) << printed;
-    EXPECT_NE(printed.find(fifo.string() + " is not a regular file"), std::string::npos) << printed;
+    EXPECT_NE(printed.find(fifo.string() + ": not a regular file"), std::string::npos) << printed;
 }
 
 }  // namespace
