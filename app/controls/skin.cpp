@@ -30,6 +30,8 @@ void ApplyProgramLook(QApplication& application) {
     palette.setColor(QPalette::LinkVisited, colors::kAccent);
     palette.setColor(QPalette::BrightText, colors::kRecord);
     palette.setColor(QPalette::Light, colors::kBorder);
+    palette.setColor(QPalette::Midlight, colors::kRaised);
+    palette.setColor(QPalette::Shadow, QColor(0x0b, 0x0d, 0x10));
     palette.setColor(QPalette::Mid, colors::kBorder);
     palette.setColor(QPalette::Dark, colors::kWindow);
     for (auto role : {QPalette::WindowText, QPalette::Text, QPalette::ButtonText})
