@@ -17,11 +17,12 @@
 #include <fstream>
 #include <sstream>
 
+#include "app/controls/skin.h"
 #include "app/scheduler/schedule_file.h"
 #include "app/scheduler/schedule_page.h"
-#include "app/scheduler/tests/qt_test_env.h"
 #include "app/settings/ui/options_dialog.h"
 #include "app/settings/wma_profile_catalogue.h"
+#include "app/shell/testing/qt_application.h"
 #include "app/shell/testing/test_services.h"
 #include "testsupport/test_support.h"
 
@@ -40,7 +41,7 @@ W* Child(QWidget* parent, const char* name) {
 class SchedulePageTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        test::EnsureApplication();
+        shell::testing::EnsureApplication();
         path_ = (quil::test::MakeTempDir("page") / "Schedule.qms").string();
         services_.clock.now = QDateTime(QDate(2026, 12, 7), QTime(12, 0, 0, 250));
     }
@@ -240,6 +241,8 @@ TEST_F(SchedulePageTest, SelectingARowShowsItsTask) {
 
 TEST_F(SchedulePageTest, SaveInTheOptionsDialogWritesTheFileWithoutDeletedTasks) {
     settings::WmaProfileCatalogue catalogue;
+    // The picture shows the page as the program draws it.
+    controls::ApplyProgramLook(*qApp);
     auto* page = new SchedulePage(tasks_, services_.Set(), path_);
     settings::OptionsDialog dialog(catalogue, nullptr, page);
     dialog.ShowPage(settings::OptionsDialog::kSchedulePage);
@@ -288,6 +291,8 @@ TEST_F(SchedulePageTest, ScreenshotWithTasks) {
         task.stop = {2026, 12, 0, 31, 8, 0, 0, 0};
         tasks_.Append(task);
     }
+    // The picture shows the page as the program draws it.
+    controls::ApplyProgramLook(*qApp);
     auto* page = new SchedulePage(tasks_, services_.Set(), path_);
     settings::OptionsDialog dialog(catalogue, nullptr, page);
     dialog.ShowPage(settings::OptionsDialog::kSchedulePage);

@@ -11,11 +11,12 @@
 
 #include <vector>
 
+#include "app/controls/skin.h"
 #include "app/scheduler/scheduler_runtime.h"
 #include "app/scheduler/shutdown_countdown.h"
-#include "app/scheduler/tests/qt_test_env.h"
 #include "app/settings/format_settings.h"
 #include "app/settings/option_tables.h"
+#include "app/shell/testing/qt_application.h"
 #include "app/shell/testing/test_page_host.h"
 #include "app/shell/testing/test_services.h"
 
@@ -74,7 +75,7 @@ ScheduleTask Daily(DWORD id, QTime start, QTime stop, int actionDay = kEveryDay)
 class SchedulerRuntimeTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        test::EnsureApplication();
+        shell::testing::EnsureApplication();
         settings::SaveEndOption(settings::kEndNothing);
         runtime_ = std::make_unique<SchedulerRuntime>(services_.Set(), host_, nullptr);
     }
@@ -170,6 +171,7 @@ TEST_F(ShutDownTest, PowersOffOnlyAfterTheCountdown) {
     EXPECT_TRUE(countdown_->isVisible());
     EXPECT_EQ(Text(), "The scheduled task has finished. The computer shuts down in 60 seconds.");
     EXPECT_EQ(host_.closes, 0);
+    controls::ApplyProgramLook(*qApp);
     const QString folder = QStringLiteral(QUIL_SCHEDULER_SCREENSHOT_DIR);
     ASSERT_TRUE(QDir().mkpath(folder));
     EXPECT_TRUE(countdown_->grab().save(folder + "/shutdown_countdown.png"));
