@@ -1,15 +1,11 @@
 #include "app/shell/startup.h"
 
-#include <dlfcn.h>
-
 #include <cstdio>
-#include <filesystem>
 #include <string>
 
 #include "cdsource/cd_interfaces.h"
 #include "engine/cd/cd_audio_grabber.h"
 #include "platform/com/class_registry.h"
-#include "platform/com/guid.h"
 #include "platform/registry/registry.h"
 
 namespace quil::shell {
@@ -31,22 +27,12 @@ void WriteComponentDefaults(int oggQuality) {
 }
 
 bool EnsureTrackSourceRegistered(const std::string& programFolder) {
-    auto server =
-        registry::Key::Open(registry::Root::ClassesRoot,
-                            "CLSID\\" + GuidToString(CLSID_CdTrackSource) + "\\InprocServer32");
-    auto path = server ? server->ReadString("") : std::nullopt;
-    if (path && std::filesystem::exists(*path)) return true;
-    const std::string plugin = programFolder + "/trackpump.so";
-    void* handle = dlopen(plugin.c_str(), RTLD_NOW | RTLD_LOCAL);
-    if (!handle) {
-        std::fprintf(stderr, "Quilmain: the CD track source %s cannot be loaded: %s\n",
-                     plugin.c_str(), dlerror());
-        return false;
-    }
-    auto entry = reinterpret_cast<HRESULT (*)()>(dlsym(handle, "DllRegisterServer"));
-    const HRESULT hr = entry ? entry() : E_FAIL;
-    dlclose(handle);
-    return SUCCEEDED(hr);
+    std::string why;
+    if (SUCCEEDED(EnsureInprocServerRegistered(CLSID_CdTrackSource, programFolder + "/trackpump.so",
+                                               &why)))
+        return true;
+    std::fprintf(stderr, "Quilmain: the CD track source: %s\n", why.c_str());
+    return false;
 }
 
 settings::WmaProfileCatalogue LoadWmaProfiles() {

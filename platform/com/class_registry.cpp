@@ -3,6 +3,7 @@
 #include <dlfcn.h>
 
 #include <cstdio>
+#include <filesystem>
 #include <memory>
 #include <mutex>
 #include <new>
@@ -11,8 +12,12 @@
 
 #include "platform/registry/registry.h"
 
-void* CoTaskMemAlloc(size_t bytes) { return std::malloc(bytes ? bytes : 1); }
-void CoTaskMemFree(void* block) { std::free(block); }
+void* CoTaskMemAlloc(size_t bytes) {
+    return std::malloc(bytes ? bytes : 1);
+}
+void CoTaskMemFree(void* block) {
+    std::free(block);
+}
 
 namespace quil {
 
@@ -42,7 +47,9 @@ ClassTable& Table() {
     return *table;
 }
 
-std::string ClassKeyPath(REFCLSID clsid) { return "CLSID\\" + GuidToString(clsid); }
+std::string ClassKeyPath(REFCLSID clsid) {
+    return "CLSID\\" + GuidToString(clsid);
+}
 
 // Finds or loads the server module at path. Caller holds the lock.
 HRESULT LoadServer(ClassTable& table, const std::string& path, LoadedServer** out) {
@@ -60,8 +67,7 @@ HRESULT LoadServer(ClassTable& table, const std::string& path, LoadedServer** ou
     auto server = std::make_unique<LoadedServer>();
     server->path = path;
     server->handle = handle;
-    server->getClassObject =
-        reinterpret_cast<GetClassObjectFn>(dlsym(handle, "DllGetClassObject"));
+    server->getClassObject = reinterpret_cast<GetClassObjectFn>(dlsym(handle, "DllGetClassObject"));
     server->canUnloadNow = reinterpret_cast<CanUnloadNowFn>(dlsym(handle, "DllCanUnloadNow"));
     if (!server->getClassObject) {
         std::fprintf(stderr, "Quillet: component %s has no DllGetClassObject\n", path.c_str());
@@ -111,6 +117,29 @@ int LoadedServerCount() {
     return static_cast<int>(table.servers.size());
 }
 
+HRESULT EnsureInprocServerRegistered(REFCLSID clsid, const std::string& modulePath,
+                                     std::string* why) {
+    auto server =
+        registry::Key::Open(registry::Root::ClassesRoot, ClassKeyPath(clsid) + "\\InprocServer32");
+    auto path = server ? server->ReadString("") : std::nullopt;
+    std::error_code error;
+    if (path && std::filesystem::exists(*path, error)) return S_OK;
+    void* handle = dlopen(modulePath.c_str(), RTLD_NOW | RTLD_LOCAL);
+    if (!handle) {
+        if (why) *why = modulePath + " cannot be loaded: " + dlerror();
+        return E_FAIL;
+    }
+    auto entry = reinterpret_cast<HRESULT (*)()>(dlsym(handle, "DllRegisterServer"));
+    const HRESULT hr = entry ? entry() : E_FAIL;
+    dlclose(handle);
+    if (FAILED(hr) && why) {
+        char code[16];
+        std::snprintf(code, sizeof code, "0x%08X", static_cast<unsigned>(hr));
+        *why = modulePath + " cannot be registered (" + code + ")";
+    }
+    return hr;
+}
+
 }  // namespace quil
 
 HRESULT CoCreateInstance(REFCLSID clsid, IUnknown* outer, UINT, REFIID iid, void** out) {
@@ -122,12 +151,13 @@ HRESULT CoCreateInstance(REFCLSID clsid, IUnknown* outer, UINT, REFIID iid, void
     ClassCreateFn create = nullptr;
     {
         std::lock_guard lock(table.mutex);
-        if (auto it = table.builtin.find(clsid); it != table.builtin.end()) create = it->second.create;
+        if (auto it = table.builtin.find(clsid); it != table.builtin.end())
+            create = it->second.create;
     }
     if (create) return create(iid, out);
 
-    auto server = registry::Key::Open(registry::Root::ClassesRoot,
-                                      ClassKeyPath(clsid) + "\\InprocServer32");
+    auto server =
+        registry::Key::Open(registry::Root::ClassesRoot, ClassKeyPath(clsid) + "\\InprocServer32");
     if (!server) return REGDB_E_CLASSNOTREG;
     auto path = server->ReadString("");
     if (!path || path->empty()) return REGDB_E_CLASSNOTREG;
@@ -166,5 +196,9 @@ void CoFreeUnusedLibraries() {
     }
 }
 
-HRESULT CoInitialize(void*) { return S_OK; }
-void CoUninitialize() { CoFreeUnusedLibraries(); }
+HRESULT CoInitialize(void*) {
+    return S_OK;
+}
+void CoUninitialize() {
+    CoFreeUnusedLibraries();
+}

@@ -49,6 +49,10 @@ HRESULT CreateObject(REFIID iid, void** out) {
 HRESULT RegisterInprocServer(REFCLSID clsid, const std::string& className,
                              const std::string& modulePath, const std::string& threadingModel);
 HRESULT UnregisterInprocServer(REFCLSID clsid);
+// Registers the module at modulePath (through its DllRegisterServer) unless the class is
+// registered to a module that exists. On failure *why says what went wrong.
+HRESULT EnsureInprocServerRegistered(REFCLSID clsid, const std::string& modulePath,
+                                     std::string* why);
 
 // Number of in-process server modules currently loaded (for tests).
 int LoadedServerCount();

@@ -77,25 +77,12 @@ std::string ProgramFolder() {
 
 // The plug-in registers itself at first use, from the folder of this program.
 bool EnsureTrackSourceRegistered() {
-    auto server =
-        registry::Key::Open(registry::Root::ClassesRoot,
-                            "CLSID\\" + GuidToString(CLSID_CdTrackSource) + "\\InprocServer32");
-    auto path = server ? server->ReadString("") : std::nullopt;
-    if (path && std::filesystem::exists(*path)) return true;
-    std::string plugin = ProgramFolder() + "/trackpump.so";
-    void* handle = dlopen(plugin.c_str(), RTLD_NOW | RTLD_LOCAL);
-    if (!handle) {
-        std::fprintf(stderr, "quilgrab: the CD track source %s cannot be loaded: %s\n",
-                     plugin.c_str(), dlerror());
-        return false;
-    }
-    auto entry = reinterpret_cast<HRESULT (*)()>(dlsym(handle, "DllRegisterServer"));
-    HRESULT hr = entry ? entry() : E_FAIL;
-    dlclose(handle);
-    if (FAILED(hr))
-        std::fprintf(stderr, "quilgrab: the CD track source cannot be registered (0x%08X)\n",
-                     static_cast<unsigned>(hr));
-    return SUCCEEDED(hr);
+    std::string why;
+    if (SUCCEEDED(EnsureInprocServerRegistered(CLSID_CdTrackSource,
+                                               ProgramFolder() + "/trackpump.so", &why)))
+        return true;
+    std::fprintf(stderr, "quilgrab: the CD track source: %s\n", why.c_str());
+    return false;
 }
 
 std::string LastAudioProfile(Grabber& grabber, int version) {
