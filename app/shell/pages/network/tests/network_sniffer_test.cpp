@@ -97,9 +97,8 @@ TEST_F(NetworkSnifferTest, ARequestedUrlIsListedOnceAndTheStartControlsWaitForSt
         << ListedUrls().join(" ").toStdString();
     EXPECT_EQ(ListedUrls().count(QString::fromStdString(twice)), 1);
     EXPECT_EQ(ListedUrls().count(QString::fromStdString(after)), 1);
-    // The newest row is selected.
-    EXPECT_EQ(page->Urls().Url(List()->selectionModel()->selectedRows().value(0).row()),
-              QString::fromStdString(after));
+    // The newest row is selected (other tests' loopback requests may be listed after ours).
+    EXPECT_EQ(List()->selectionModel()->selectedRows().value(0).row(), page->Urls().rowCount() - 1);
     EXPECT_GE(server.Requests().size(), 3u);
 
     // A screenshot of the page with what it found, one URL being grabbed and another selected.
