@@ -5,6 +5,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdlib>
 #include <string>
@@ -172,14 +173,15 @@ TEST(MixerControlMasterVolume, ChangesOfOtherSinksDoNotReachTheObserver) {
     SeenLevels seen;
     master.SetObserver(&SeenLevels::Observe, &seen);
     Pactl("set-sink-volume " + other.name() + " 1000");
-    // Everything posted so far is handled; none of it was the default sink's.
+    // Everything posted so far is handled; the other sink's level never reaches the observer.
+    // (The default sink may report its own changes meanwhile: other tests play into it.)
     auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(500);
     while (std::chrono::steady_clock::now() < deadline) {
         if (auto message = window.Take(std::chrono::milliseconds(100))) {
             EXPECT_TRUE(master.HandleMessage(*message));
         }
     }
-    EXPECT_TRUE(seen.levels.empty());
+    EXPECT_EQ(std::count(seen.levels.begin(), seen.levels.end(), 1000L), 0);
     Message unrelated{window.handle(), 1234, 0, 0};
     EXPECT_FALSE(master.HandleMessage(unrelated));
 }
