@@ -61,8 +61,11 @@ else()
     message(WARNING "scdoc or gzip not found: the man pages are not built")
 endif()
 
-install(FILES ${CMAKE_SOURCE_DIR}/packaging/quilgrab.bash-completion
-        DESTINATION ${CMAKE_INSTALL_DATADIR}/bash-completion/completions RENAME quilgrab)
+# Written by the build from quilgrab's own parser (tools/quilgrab).
+if(TARGET quilgrab)
+    install(FILES ${CMAKE_BINARY_DIR}/share/bash-completion/completions/quilgrab
+            DESTINATION ${CMAKE_INSTALL_DATADIR}/bash-completion/completions)
+endif()
 
 if(TARGET Quilmain)
     install(FILES ${CMAKE_SOURCE_DIR}/app/shell/resources/org.corvane.quillet.metainfo.xml

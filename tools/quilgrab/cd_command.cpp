@@ -426,9 +426,11 @@ CommandRun AddCdCommand(CLI::App& program) {
                 },
                 "LETTER"));
     auto* device =
-        command->add_option("--device", options->device, "an optical drive such as /dev/sr0");
+        command->add_option("--device", options->device, "an optical drive such as /dev/sr0")
+            ->type_name("FILE");
     auto* image =
-        command->add_option("--image", options->image, "a disc image (.cue, .toc or .nrg)");
+        command->add_option("--image", options->image, "a disc image (.cue, .toc or .nrg)")
+            ->type_name("IMAGE");
     letter->excludes(device)->excludes(image);
     device->excludes(image);
     drives->excludes(letter)->excludes(device)->excludes(image);

@@ -144,6 +144,9 @@ void AddFormatOptions(CLI::App& command, FormatOptions& options, bool withMp3Qua
         ->type_name("INDEX")
         ->default_val(options.wav.attribute)
         ->group(group);
+    std::string rates;
+    for (const auto& rate : settings::Mp3SampleRates())
+        rates += (rates.empty() ? "" : "|") + std::to_string(rate.rate);
     command.add_option("--mp3-rate", options.mp3.sampleRate, "MP3 sample rate in Hz")
         ->check(CLI::Validator(
             [](std::string& text) -> std::string {
@@ -155,7 +158,7 @@ void AddFormatOptions(CLI::App& command, FormatOptions& options, bool withMp3Qua
                 }
                 return "takes one of " + list + ", not \"" + text + "\"";
             },
-            "HZ"))
+            rates))
         ->type_name("HZ")
         ->default_val(options.mp3.sampleRate)
         ->group(group);

@@ -88,7 +88,8 @@ CommandRun AddSniffCommand(CLI::App& program) {
         command->add_option("--adapter", options->adapter,
                             "capture on this adapter until interrupted (or for N seconds)");
     auto* read =
-        command->add_option("--read", options->readPath, "scan a capture file in libpcap format");
+        command->add_option("--read", options->readPath, "scan a capture file in libpcap format")
+            ->type_name("CAPTURE");
     auto* list = command->add_flag("--list", options->list, "list the adapters");
     adapter->excludes(read)->excludes(list);
     read->excludes(list);
