@@ -10,6 +10,7 @@
 #include "app/scheduler/shutdown_countdown.h"
 #include "app/settings/format_settings.h"
 #include "app/settings/option_tables.h"
+#include "app/shell/unseen_notice.h"
 
 namespace quil::scheduler {
 
@@ -26,6 +27,12 @@ LocalSecond ToLocalSecond(const QDateTime& moment) {
             time.minute(),
             time.second(),
             date.dayOfWeek() % 7 + 1};
+}
+
+QString TaskName(const ScheduleTask& task) {
+    const std::string_view title = task.Title();
+    return title.empty() ? SchedulerRuntime::tr("A scheduled task")
+                         : QString::fromUtf8(title.data(), static_cast<qsizetype>(title.size()));
 }
 
 }  // namespace
@@ -75,9 +82,17 @@ void SchedulerRuntime::Tick() {
 void SchedulerRuntime::CheckSecond(const QDateTime& moment) {
     const LocalSecond local = ToLocalSecond(moment);
     ScheduleTask task;
-    if (ScheduleMatcher(tasks_, MatchWhich::kStart, local, &task)) host_.ScheduledStart(task);
-    if (ScheduleMatcher(tasks_, MatchWhich::kStop, local, &task) && host_.ScheduledStop(task))
+    if (ScheduleMatcher(tasks_, MatchWhich::kStart, local, &task)) {
+        const bool started = host_.ScheduledStart(task);
+        shell::NotifyUnseen(
+            window_, services_,
+            started ? tr("Scheduled recording started") : tr("Scheduled recording did not start"),
+            TaskName(task));
+    }
+    if (ScheduleMatcher(tasks_, MatchWhich::kStop, local, &task) && host_.ScheduledStop(task)) {
+        shell::NotifyUnseen(window_, services_, tr("Scheduled recording stopped"), TaskName(task));
         AfterScheduledStop();
+    }
 }
 
 void SchedulerRuntime::AfterScheduledStop() {

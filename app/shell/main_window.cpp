@@ -551,11 +551,9 @@ void MainWindow::Next() {
 }
 
 void MainWindow::EndActivity() {
-    const bool wasGrab = busy_ && grabbing_;
     busy_ = false;
     paused_ = false;
     emit ActivityChanged();
-    if (wasGrab) emit GrabEnded(pathText_);
 }
 
 int MainWindow::ProgressMaximum() const {

@@ -120,8 +120,6 @@ public:
 signals:
     // The activity started, paused, resumed, ended, or its path changed.
     void ActivityChanged();
-    // A grab (not a playback) ended; `path` is what the path line last named.
-    void GrabEnded(const QString& path);
 
 protected:
     void paintEvent(QPaintEvent* event) override;

@@ -7,6 +7,7 @@
 #include <QFileDialog>
 #include <QProcess>
 
+#include "app/shell/dbus_notifier.h"
 #include "app/shell/string_table.h"
 
 namespace quil::shell {
@@ -75,18 +76,6 @@ public:
         if (!logind.isValid()) return false;
         QDBusReply<void> reply = logind.call("PowerOff", true);
         return reply.isValid();
-    }
-};
-
-class DBusNotifier final : public Notifier {
-public:
-    void Notify(const QString& summary, const QString& body) override {
-        QDBusInterface notifications(
-            "org.freedesktop.Notifications", "/org/freedesktop/Notifications",
-            "org.freedesktop.Notifications", QDBusConnection::sessionBus());
-        if (!notifications.isValid()) return;
-        notifications.asyncCall("Notify", QStringLiteral("Quillet"), 0u, QStringLiteral("quillet"),
-                                summary, body, QStringList(), QVariantMap(), -1);
     }
 };
 

@@ -25,6 +25,7 @@
 #include "app/shell/main_window.h"
 #include "app/shell/messages.h"
 #include "app/shell/pages/live/live_page.h"
+#include "app/shell/testing/elsewhere.h"
 #include "app/shell/testing/qt_application.h"
 #include "app/shell/testing/test_page_host.h"
 #include "app/shell/testing/test_services.h"
@@ -97,6 +98,7 @@ protected:
 };
 
 TEST_F(MainWindowScheduleTest, TaskStartsAndStopsARecordingOnTheRecorderPage) {
+    auto elsewhere = shell::testing::ActivateWindowElsewhere();
     Tasks().Append(Daily(1, QTime(7, 30, 0), QTime(8, 0, 0)));
     window->SelectPage(shell::kMediaPage);
     TickAt(Monday(), QTime(7, 29, 59));
@@ -108,6 +110,20 @@ TEST_F(MainWindowScheduleTest, TaskStartsAndStopsARecordingOnTheRecorderPage) {
     TickAt(Monday(), QTime(8, 0, 0));
     EXPECT_EQ(pages[shell::kLivePage]->Count("StopGrab"), 1);
     EXPECT_FALSE(window->IsBusy());
+    // Nobody was at the window: the desktop was told both.
+    ASSERT_FALSE(window->isActiveWindow());
+    EXPECT_EQ(services.notifier.notes, QStringList({"Scheduled recording started\nTask 1",
+                                                    "Scheduled recording stopped\nTask 1"}));
+}
+
+TEST_F(MainWindowScheduleTest, AStartThatCannotRunIsNotified) {
+    auto elsewhere = shell::testing::ActivateWindowElsewhere();
+    Tasks().Append(Daily(2, QTime(9, 0, 0), QTime(9, 30, 0)));
+    window->SelectPage(shell::kMediaPage);
+    window->Record();
+    ASSERT_TRUE(window->IsBusy());
+    TickAt(Monday(), QTime(9, 0, 0));
+    EXPECT_EQ(services.notifier.notes, QStringList{"Scheduled recording did not start\nTask 2"});
 }
 
 TEST_F(MainWindowScheduleTest, StartWhileAMediaFileGrabRunsIsSkipped) {

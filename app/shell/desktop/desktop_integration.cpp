@@ -1,7 +1,5 @@
 #include "app/shell/desktop/desktop_integration.h"
 
-#include <QFileInfo>
-
 #include "app/shell/desktop/mpris.h"
 #include "app/shell/desktop/sleep_inhibitor.h"
 #include "app/shell/main_window.h"
@@ -19,13 +17,6 @@ DesktopIntegration::DesktopIntegration(MainWindow& window, QDBusConnection sessi
             inhibitor_->Acquire(QStringLiteral("A recording is running"));
         else
             inhibitor_->Release();
-    });
-    connect(&window_, &MainWindow::GrabEnded, this, [this](const QString& path) {
-        if (window_.isActiveWindow()) return;
-        const QString name = QFileInfo(path).fileName();
-        window_.services().notifier->Notify(
-            QStringLiteral("Quillet: grab finished"),
-            name.isEmpty() ? QStringLiteral("The grab has ended.") : name);
     });
 }
 

@@ -1,7 +1,8 @@
 #pragma once
 
-// What makes Quillet a good citizen of the Linux desktop: media controls (MPRIS), no suspend
-// while a grab or recording runs, and a notification when a grab ends unseen.
+// What makes Quillet a good citizen of the Linux desktop: media controls (MPRIS) and no suspend
+// while a grab or recording runs. Notifications of what ends unseen come from the pages and the
+// scheduler, which know what was done (unseen_notice.h).
 
 #include <QDBusConnection>
 #include <QObject>
@@ -18,8 +19,7 @@ class DesktopIntegration : public QObject {
     Q_OBJECT
 
 public:
-    // `sessionBus` carries MPRIS, `systemBus` reaches logind; notifications go through the main
-    // window's notifier service.
+    // `sessionBus` carries MPRIS, `systemBus` reaches logind.
     DesktopIntegration(MainWindow& window, QDBusConnection sessionBus, QDBusConnection systemBus,
                        QObject* parent = nullptr);
     ~DesktopIntegration() override;

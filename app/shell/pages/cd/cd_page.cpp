@@ -17,6 +17,7 @@
 #include "app/shell/pages/cd/drive_probe.h"
 #include "app/shell/pages/cd/progress_delegate.h"
 #include "app/shell/string_table.h"
+#include "app/shell/unseen_notice.h"
 #include "engine/cd/cd_audio_grabber.h"
 
 namespace quil::shell {
@@ -276,6 +277,7 @@ int CdPage::StartGrab() {
     if (playRow_ >= 0) StopPlayback();
     grabRow_ = -1;
     batchRows_.clear();
+    batchRipped_ = 0;
     int row = model_.NextChecked(0);
     if (row < 0 || !RipRow(row)) return 0;
     EnableDriveControls(false);
@@ -341,12 +343,22 @@ void CdPage::GrabEvents() {
             model_.SetStatus(done, LoadString(kComplete));
             // The finished row keeps "Complete" whatever happens to the next one.
             grabRow_ = -1;
+            ++batchRipped_;
             int next = model_.NextChecked(done + 1);
-            if (next < 0 || !RipRow(next)) {
+            if (next < 0) {
+                FinishBatch({});
+                StopGrab();
+                return;
+            }
+            if (!RipRow(next)) {
+                FinishBatch(tr("Track %1 could not be ripped.").arg(model_.Row(next).track));
                 StopGrab();
                 return;
             }
         } else if (code == 3) {
+            FinishBatch(static_cast<int32_t>(param1) == kDiskFull
+                            ? tr("The disk is full.")
+                            : tr("An error stopped the rip."));
             StopGrab();
             services().messages->ShowString(this,
                                             static_cast<int32_t>(param1) == kDiskFull ? 131 : 132);
@@ -408,6 +420,23 @@ int CdPage::StopGrab() {
     host().SetPathText({});
     ReportUnreadable();
     return 1;
+}
+
+void CdPage::FinishBatch(const QString& problem) {
+    QString body = CountText(batchRipped_, tr("track"), tr("tracks")) + tr(" ripped.");
+    if (!problem.isEmpty()) body += ' ' + problem;
+    QStringList unreadable;
+    for (int row : batchRows_) {
+        if (row >= model_.rowCount() || model_.Row(row).unreadableSectors <= 0) continue;
+        const TrackRow& track = model_.Row(row);
+        unreadable << tr("track %1: %2")
+                          .arg(track.track)
+                          .arg(CountText(track.unreadableSectors, tr("sector"), tr("sectors")));
+    }
+    if (!unreadable.isEmpty())
+        body += ' ' + tr("Unreadable sectors, written as silence: %1.").arg(unreadable.join(", "));
+    NotifyUnseen(this, services(), problem.isEmpty() ? tr("CD rip finished") : tr("CD rip stopped"),
+                 body);
 }
 
 void CdPage::ReportUnreadable() {

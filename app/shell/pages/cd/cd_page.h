@@ -72,6 +72,9 @@ private:
     void GrabEvents();
     void GrabProgress();
     void ReportUnreadable();
+    // The batch ended on its own: a notice with the tracks ripped and any unreadable sectors.
+    // `problem` says why it stopped early; empty when every checked track was ripped.
+    void FinishBatch(const QString& problem);
     int PlayTrackRow(int row);
     void PlayEvents();
     void PlayProgress();
@@ -98,6 +101,7 @@ private:
     bool doorLocked_ = false;
     int currentLetter_ = -1;
     std::vector<int> batchRows_;  // rows ripped in this batch, for the unreadable report
+    int batchRipped_ = 0;         // of them, those complete
 
     BackgroundJobs jobs_;
     int scanTicket_ = 0;

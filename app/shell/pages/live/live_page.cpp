@@ -2,6 +2,7 @@
 
 #include <QCheckBox>
 #include <QComboBox>
+#include <QFileInfo>
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QLabel>
@@ -20,6 +21,7 @@
 #include "app/shell/messages.h"
 #include "app/shell/pages/live/level_meter.h"
 #include "app/shell/string_table.h"
+#include "app/shell/unseen_notice.h"
 #include "engine/live/live_audio_grabber.h"
 #include "engine/media/file_audio_grabber.h"
 
@@ -383,17 +385,27 @@ void LivePage::RecorderEvents() {
         }
         if (code == kDeviceLost && param2 == 0) {
             const QString device = devices_->currentText();
+            NotifyCutShort(tr("%1 was disconnected.").arg(device));
             StopGrab();
             services().messages->Warn(this, QStringLiteral("%1 %2").arg(device, LoadString(175)));
             return;
         }
         if (code == 3) {
+            NotifyCutShort(static_cast<int32_t>(param1) == kDiskFull
+                               ? tr("The disk is full.")
+                               : tr("An error stopped the recording."));
             StopGrab();
             services().messages->ShowString(this,
                                             static_cast<int32_t>(param1) == kDiskFull ? 131 : 132);
             return;
         }
     }
+}
+
+void LivePage::NotifyCutShort(const QString& cause) {
+    const QString name = QFileInfo(recordingPath_).fileName();
+    NotifyUnseen(this, services(), tr("Recording stopped"),
+                 cause + ' ' + tr("What was recorded until then is in %1.").arg(name));
 }
 
 int LivePage::Play() {

@@ -81,6 +81,8 @@ private:
     void ReleaseRecorder();
     void RecordProgress();
     void RecorderEvents();
+    // A notice that the recording ended on its own, for `cause`; before the recording is closed.
+    void NotifyCutShort(const QString& cause);
     void SampleLevel();
     int PlayRow(int row);
     void ReleasePlayer();

@@ -1,11 +1,14 @@
 #include "app/shell/pages/media/media_page.h"
 
+#include <utility>
+
 #include "app/settings/grabber_handover.h"
 #include "app/settings/output_naming.h"
 #include "app/shell/messages.h"
 #include "app/shell/pages/player/file_list_view.h"
 #include "app/shell/pages/player/media_texts.h"
 #include "app/shell/string_table.h"
+#include "app/shell/unseen_notice.h"
 #include "engine/core/grabber_types.h"
 #include "engine/media/file_audio_grabber.h"
 
@@ -63,7 +66,9 @@ int MediaPage::StartGrab() {
     // A playback and a grab never share the grabber.
     StopPlayback();
     view()->SelectRow(0);
-    return GrabFile(model()->Row(0).path, 0);
+    list_ = {};
+    list_.running = GrabFile(model()->Row(0).path, 0) != 0;
+    return list_.running ? 1 : 0;
 }
 
 int MediaPage::Play() {
@@ -119,6 +124,12 @@ int MediaPage::PauseGrab() {
 }
 
 int MediaPage::StopGrab() {
+    // Stopped by the user, who needs no notice of it.
+    list_.running = false;
+    return EndFileGrab();
+}
+
+int MediaPage::EndFileGrab() {
     if (!grabber_ || grabPath_.empty()) return 0;
     grabTimer_.stop();
     EndGrabber();
@@ -169,18 +180,39 @@ void MediaPage::HandleGrabEvents() {
             // meanwhile count.
             int row = model()->Find(grabPath_);
             int next = row >= 0 && row + 1 < model()->rowCount() ? row + 1 : -1;
-            StopGrab();
-            if (next >= 0) GrabFile(model()->Row(next).path, next);
+            ++list_.grabbed;
+            EndFileGrab();
+            // A file that cannot be grabbed is reported at the end and does not stop the rest.
+            while (next >= 0 && !GrabFile(model()->Row(next).path, next)) {
+                list_.failed << model()->Row(next).name;
+                next = next + 1 < model()->rowCount() ? next + 1 : -1;
+            }
+            if (next < 0) FinishList({});
             return;
         }
         if (code == 3) {
             bool diskFull = static_cast<int32_t>(param1) == kDiskFull;
-            StopGrab();
+            const int row = model()->Find(grabPath_);
+            if (row >= 0) list_.failed << model()->Row(row).name;
+            EndFileGrab();
+            FinishList(diskFull ? tr("The disk is full.") : tr("An error stopped the grab."));
             services().messages->ShowString(this, diskFull ? 131 : 132);
             return;
         }
         grabber_->FreeEventParams(code, param1, param2);
     }
+}
+
+void MediaPage::FinishList(const QString& problem) {
+    if (!std::exchange(list_.running, false)) return;
+    QString body = CountText(list_.grabbed, tr("file"), tr("files")) + tr(" grabbed");
+    if (!list_.failed.isEmpty())
+        body += tr(", %1 failed: %2").arg(list_.failed.size()).arg(list_.failed.join(", "));
+    body += '.';
+    if (!problem.isEmpty()) body += ' ' + problem;
+    NotifyUnseen(this, services(),
+                 problem.isEmpty() ? tr("Media file list finished") : tr("Media file list stopped"),
+                 body);
 }
 
 LRESULT MediaPage::OnMessage(const Message& message) {

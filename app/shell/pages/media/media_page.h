@@ -3,6 +3,8 @@
 // The media file page: grabs the audio of the listed files one after another, from the first
 // row to the last, into files named by the output naming rules, and plays a chosen file.
 
+#include <QStringList>
+
 #include <string>
 
 #include "app/shell/pages/player/media_list_page.h"
@@ -37,12 +39,23 @@ protected:
 
 private:
     int GrabFile(const std::string& path, int row);
+    // Ends the file's grab; the list goes on or ends as the caller decides.
+    int EndFileGrab();
+    // The list ended on its own: a notice with what was grabbed and what failed. `problem` says
+    // why it stopped early; empty when it reached its end.
+    void FinishList(const QString& problem);
     void ShowGrabbing(int row, double position);
     void OnGrabTick();
     void HandleGrabEvents();
 
     std::string grabPath_;
     QTimer grabTimer_;
+    // The list walk Record started.
+    struct ListWalk {
+        bool running = false;
+        int grabbed = 0;
+        QStringList failed;  // file names
+    } list_;
 };
 
 }  // namespace quil::shell

@@ -286,6 +286,8 @@ TEST_F(CdPageTest, StoppingMidRipMarksTheRowStopAndUnlocksTheTray) {
     EXPECT_TRUE(host_.WasPosted(MSG_STOPPED));
     EXPECT_TRUE(Drives()->isEnabled());
     EXPECT_TRUE(host_.formatText.isEmpty());
+    // The user stopped it: nothing to tell the desktop.
+    EXPECT_TRUE(host_.testServices.notifier.notes.isEmpty());
     // The next start rips from the top again.
     ASSERT_EQ(page_->StartGrab(), 1);
     EXPECT_EQ(page_->GrabRow(), 0);
@@ -329,6 +331,11 @@ TEST_F(CdPageTest, UnreadableSectorsShowInTheTooltipAndAfterTheBatch) {
     ASSERT_EQ(texts.size(), 1);
     EXPECT_TRUE(texts[0].contains(QString("Track 2: %1 sectors").arg(unreadable)));
     EXPECT_FALSE(texts[0].contains("Track 1"));
+    // One notice for the batch, with its count and the damage.
+    EXPECT_EQ(host_.testServices.notifier.notes,
+              QStringList{QString("CD rip finished\n2 tracks ripped. Unreadable sectors, written "
+                                  "as silence: track 2: %1 sectors.")
+                              .arg(unreadable)});
 }
 
 TEST_F(CdPageTest, AnEmptyOutputPathRefusesTheRip) {

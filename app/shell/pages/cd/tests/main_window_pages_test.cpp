@@ -1,6 +1,9 @@
 // The live and CD pages inside the real main window, driven by its transport commands as the
 // buttons and the scheduler run them.
 
+#include <signal.h>
+#include <unistd.h>
+
 #include <filesystem>
 
 #include "app/settings/format_settings.h"
@@ -11,6 +14,7 @@
 #include "app/shell/pages/cd/cd_page.h"
 #include "app/shell/pages/cd/tests/page_test_app.h"
 #include "app/shell/pages/live/live_page.h"
+#include "app/shell/termination_signals.h"
 #include "app/shell/testing/test_page_host.h"
 #include "cdsource/tests/cd_test_util.h"
 #include "testsupport/pulse_server.h"
@@ -76,6 +80,39 @@ TEST_F(MainWindowPagesTest, RecordPauseResumeAndStopOnTheLivePage) {
     EXPECT_FALSE(page->Recording());
     EXPECT_EQ(page->Recordings().rowCount(), 1);
     EXPECT_TRUE(fs::exists(path.toStdString()));
+    EXPECT_TRUE(services_.messages.shown.empty());
+}
+
+TEST_F(MainWindowPagesTest, SigtermDuringARecordingLeavesAPlayableFile) {
+    quil::test::NullSink sink("term");
+    quil::test::TonePlayer tone(sink.name(), 440);
+    ASSERT_TRUE(tone.WaitAudible());
+    {
+        settings::SettingsKey key;
+        ASSERT_TRUE(key.Open());
+        key.WriteString(LivePage::kDeviceValue, sink.monitorDescription());
+    }
+    OpenWindow();
+    auto* page = dynamic_cast<LivePage*>(window_->PageAt(kLivePage));
+    ASSERT_NE(page, nullptr);
+    // What Quilmain does on SIGTERM and SIGINT.
+    bool quitAsked = false;
+    TerminationSignals termination([&] {
+        window_->close();
+        quitAsked = true;
+    });
+    window_->Record();
+    ASSERT_TRUE(page->Recording());
+    const std::string path = page->RecordingPath().toStdString();
+    ASSERT_TRUE(WaitFor([&] { return page->Recordings().Row(0).duration == "00:00:02"; }));
+    ASSERT_EQ(kill(getpid(), SIGTERM), 0);
+    ASSERT_TRUE(WaitFor([&] { return quitAsked; }));
+    EXPECT_FALSE(window_->isVisible());
+    EXPECT_FALSE(window_->IsBusy());
+    // The recording was stopped through the page, so the file is finished: it decodes whole.
+    auto audio = quil::test::DecodeAudio(path);
+    ASSERT_TRUE(audio) << path;
+    EXPECT_GT(audio->duration, 1.5);
     EXPECT_TRUE(services_.messages.shown.empty());
 }
 

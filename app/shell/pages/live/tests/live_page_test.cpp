@@ -4,6 +4,7 @@
 
 #include <QCheckBox>
 #include <QComboBox>
+#include <QFileInfo>
 #include <QRegularExpression>
 #include <QTreeView>
 
@@ -266,6 +267,10 @@ TEST_F(LivePageTest, ALostDeviceEndsTheRecordingWithAPlayableFile) {
     sink_->Unload();
     ASSERT_TRUE(WaitFor([&] { return !page_->Recording(); }, 10000));
     EXPECT_EQ(Boxes(), QStringList{device + " " + LoadString(175)});
+    EXPECT_EQ(host_.testServices.notifier.notes,
+              QStringList{"Recording stopped\n" + device +
+                          " was disconnected. What was recorded until then is in " +
+                          QFileInfo(path).fileName() + "."});
     EXPECT_EQ(Row(0).status, "Stop");
     EXPECT_TRUE(host_.WasPosted(MSG_STOPPED));
     auto audio = quil::test::DecodeAudio(path.toStdString());

@@ -136,6 +136,21 @@ TEST_F(MediaPageTest, ThreeRowsAreGrabbedInOrderAndTheWalkEndsAfterTheLast) {
     EXPECT_NEAR(seconds[1], 2.0, 0.1);
     EXPECT_NEAR(seconds[2], 3.0, 0.1);
     EXPECT_TRUE(Texts().isEmpty());
+    // The page is in no active window: one notice for the whole list.
+    EXPECT_EQ(host.testServices.notifier.notes,
+              QStringList{"Media file list finished\n3 files grabbed."});
+}
+
+TEST_F(MediaPageTest, NoNoticeWhileTheWindowIsActive) {
+    page->show();
+    page->activateWindow();
+    if (!WaitFor([&] { return page->isActiveWindow(); }, 3000))
+        GTEST_SKIP() << "this platform activates no window";
+    ASSERT_TRUE(MakeTone(sources / "one.wav", 1.0));
+    page->AddFiles({P(sources / "one.wav")});
+    ASSERT_EQ(page->StartGrab(), 1);
+    ASSERT_TRUE(WaitFor([&] { return CountPosted(host, MSG_STOPPED_PLAYER) == 1; }, 60000));
+    EXPECT_TRUE(host.testServices.notifier.notes.isEmpty());
 }
 
 TEST_F(MediaPageTest, SeventyFiveSecondsPauseDeleteAndFormatLine) {

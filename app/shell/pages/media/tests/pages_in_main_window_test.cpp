@@ -3,11 +3,15 @@
 
 #include <QAbstractButton>
 
+#include "app/shell/dbus_notifier.h"
 #include "app/shell/main_window.h"
 #include "app/shell/messages.h"
 #include "app/shell/pages/media/media_page.h"
 #include "app/shell/pages/player/player_page.h"
 #include "app/shell/pages/player/tests/page_test_util.h"
+#include "app/shell/testing/elsewhere.h"
+#include "app/shell/testing/notification_server.h"
+#include "app/shell/testing/private_bus.h"
 #include "app/shell/testing/test_services.h"
 
 namespace quil::shell::test {
@@ -26,6 +30,7 @@ protected:
         SetOutputFolder(output);
         MainWindow::Options options;
         options.services = services.Set();
+        if (notifier) options.services.notifier = notifier.get();
         options.showSplash = false;
         window = std::make_unique<MainWindow>(options);
         window->show();
@@ -40,7 +45,28 @@ protected:
 
     fs::path sources, output;
     testing::TestServices services;
+    std::unique_ptr<Notifier> notifier;  // the test services' one when unset
     std::unique_ptr<MainWindow> window;
+};
+
+// The desktop's notification daemon on a private session bus, and the program's real notifier.
+class DesktopNoticeTest : public PagesInMainWindowTest {
+protected:
+    void SetUp() override {
+        if (!bus.IsRunning()) GTEST_SKIP() << "no dbus-daemon";
+        EnsureApplication();
+        ASSERT_TRUE(server.Serve(bus.Connect("notifications")));
+        notifier = std::make_unique<DBusNotifier>(bus.Connect("program"));
+        PagesInMainWindowTest::SetUp();
+    }
+    void TearDown() override { window.reset(); }
+    // Lets every notice on its way arrive.
+    void Settle() {
+        for (int i = 0; i < 20; ++i) QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+    }
+
+    testing::PrivateBus bus;
+    testing::NotificationServer server;
 };
 
 TEST_F(PagesInMainWindowTest, GrabAListThenPlayItOnThePlayerPageToItsEnd) {
@@ -82,6 +108,51 @@ TEST_F(PagesInMainWindowTest, GrabAListThenPlayItOnThePlayerPageToItsEnd) {
     EXPECT_FALSE(Enabled("record"));
     EXPECT_TRUE(Enabled("play"));
     EXPECT_EQ(services.messages.Texts(), QStringList{"Option failed!"});
+}
+
+TEST_F(DesktopNoticeTest, AListThatEndsUnseenGivesOneNoticeWithTheCountAndTheFailure) {
+    Click("source1");
+    auto* media = dynamic_cast<MediaPage*>(window->PageAt(kMediaPage));
+    ASSERT_NE(media, nullptr);
+    ASSERT_TRUE(MakeTone(sources / "one.wav", 1.0));
+    ASSERT_TRUE(MakeVideo(sources / "silent.avi", 160, 120, 1.0, false));
+    ASSERT_TRUE(MakeTone(sources / "three.ogg", 1.0));
+    media->AddFiles({QString::fromStdString((sources / "one.wav").string()),
+                     QString::fromStdString((sources / "silent.avi").string()),
+                     QString::fromStdString((sources / "three.ogg").string())});
+    Click("formatWav");
+    auto elsewhere = testing::ActivateWindowElsewhere();
+    ASSERT_FALSE(window->isActiveWindow());
+    Click("record");
+    ASSERT_TRUE(WaitFor([&] { return !window->IsBusy() && media->grabPath().empty(); }, 60000));
+    ASSERT_TRUE(WaitFor([&] { return !server.notices.empty(); }));
+    Settle();
+    // One notice for the list, none for each of its files; the file without audio did not
+    // stop the files after it.
+    ASSERT_FALSE(window->isActiveWindow());
+    ASSERT_EQ(server.notices.size(), 1u);
+    EXPECT_EQ(server.notices[0].summary, "Media file list finished");
+    EXPECT_EQ(server.notices[0].body, "2 files grabbed, 1 failed: silent.avi.");
+    EXPECT_EQ(server.notices[0].application, "Quillet");
+    size_t outputs = 0;
+    for ([[maybe_unused]] const auto& entry : fs::directory_iterator(output)) ++outputs;
+    EXPECT_EQ(outputs, 2u);
+    EXPECT_EQ(services.messages.Texts(), QStringList{"The Media file have no audio stream."});
+}
+
+TEST_F(DesktopNoticeTest, AListStoppedByTheUserGivesNoNotice) {
+    Click("source1");
+    auto* media = dynamic_cast<MediaPage*>(window->PageAt(kMediaPage));
+    ASSERT_NE(media, nullptr);
+    ASSERT_TRUE(MakeTone(sources / "long.wav", 30.0));
+    media->AddFiles({QString::fromStdString((sources / "long.wav").string())});
+    auto elsewhere = testing::ActivateWindowElsewhere();
+    Click("record");
+    ASSERT_TRUE(window->IsBusy());
+    Click("stop");
+    ASSERT_TRUE(WaitFor([&] { return !window->IsBusy(); }));
+    Settle();
+    EXPECT_TRUE(server.notices.empty());
 }
 
 }  // namespace
