@@ -183,7 +183,12 @@ TEST_F(ShutDownTest, PowersOffOnlyAfterTheCountdown) {
     EXPECT_TRUE(WaitFor([&] { return services_.power.requests == 1; }, 5000));
     EXPECT_TRUE(WaitFor([&] { return runtime_->countdown() == nullptr; }, 5000));
     EXPECT_TRUE(services_.messages.shown.empty());
-    EXPECT_EQ(services_.notifier.notes.size(), 1u);
+    // The recording's start and stop, then the countdown.
+    ASSERT_EQ(services_.notifier.notes.size(), 3u);
+    EXPECT_TRUE(services_.notifier.notes[0].startsWith("Scheduled recording started\n"));
+    EXPECT_TRUE(services_.notifier.notes[1].startsWith("Scheduled recording stopped\n"));
+    EXPECT_TRUE(services_.notifier.notes[2].contains("The computer shuts down in 60 seconds."))
+        << services_.notifier.notes[2].toStdString();
 }
 
 TEST_F(ShutDownTest, CancelledCountdownNeverPowersOff) {

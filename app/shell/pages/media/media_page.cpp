@@ -3,6 +3,7 @@
 #include <utility>
 
 #include "app/settings/grabber_handover.h"
+#include "app/settings/output_file.h"
 #include "app/settings/output_naming.h"
 #include "app/shell/messages.h"
 #include "app/shell/pages/player/file_list_view.h"
@@ -82,24 +83,23 @@ int MediaPage::GrabFile(const std::string& path, int row) {
     if (output.path.empty()) return 0;
     EndGrabber();
     grabber_ = CreateFileGrabber();
-    if (!grabber_) return 0;
-    settings::HandOverOptions(*grabber_, format, host().WmaProfiles());
-    if (!grabber_->Open(0, 0, format, path.c_str(), output.path.c_str(), 0, 0)) {
+    // The name was taken by creating the file: a grab that never starts leaves nothing behind.
+    auto fail = [&] {
         grabber_.reset();
+        settings::CheckFinishedOutput(output.path);
         return 0;
-    }
+    };
+    if (!grabber_) return fail();
+    settings::HandOverOptions(*grabber_, format, host().WmaProfiles());
+    if (!grabber_->Open(0, 0, format, path.c_str(), output.path.c_str(), 0, 0)) return fail();
     int hasAudio = 0;
     grabber_->GetStreamPresence(&hasAudio, nullptr, nullptr, nullptr);
     if (!hasAudio) {
         services().messages->ShowString(this, 206);
-        grabber_.reset();
-        return 0;
+        return fail();
     }
     grabber_->SetNotifyWindow(Handle(), MSG_GRAB_EVENT);
-    if (!grabber_->Run()) {
-        grabber_.reset();
-        return 0;
-    }
+    if (!grabber_->Run()) return fail();
     grabPath_ = path;
     duration_ = 0;
     grabber_->GetDuration(&duration_);

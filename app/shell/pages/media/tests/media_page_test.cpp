@@ -204,6 +204,8 @@ TEST_F(MediaPageTest, AFileWithoutAudioIsRefusedWithItsMessage) {
     EXPECT_EQ(Cell(page->model(), 0, 2), "Stop");
     EXPECT_FALSE(host.WasPosted(MSG_STARTED));
     EXPECT_TRUE(page->grabPath().empty());
+    // The output name it took is given back.
+    EXPECT_TRUE(FilesIn(output).empty());
 }
 
 TEST_F(MediaPageTest, AnOutputFolderThatCannotBeWrittenFailsTheGrab) {
