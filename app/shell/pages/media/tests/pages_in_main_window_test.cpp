@@ -2,11 +2,18 @@
 // buttons as the user sees them, with real files, the real grabber and the private sound server.
 
 #include <QAbstractButton>
+#include <QDBusMessage>
+#include <QDBusObjectPath>
+#include <QDBusPendingReply>
+#include <QDBusVariant>
 
 #include "app/shell/dbus_notifier.h"
+#include "app/shell/desktop/desktop_integration.h"
+#include "app/shell/desktop/mpris.h"
 #include "app/shell/main_window.h"
 #include "app/shell/messages.h"
 #include "app/shell/pages/media/media_page.h"
+#include "app/shell/pages/player/file_list_view.h"
 #include "app/shell/pages/player/player_page.h"
 #include "app/shell/pages/player/tests/page_test_util.h"
 #include "app/shell/testing/elsewhere.h"
@@ -153,6 +160,84 @@ TEST_F(DesktopNoticeTest, AListStoppedByTheUserGivesNoNotice) {
     ASSERT_TRUE(WaitFor([&] { return !window->IsBusy(); }));
     Settle();
     EXPECT_TRUE(server.notices.empty());
+}
+
+// The desktop's media controls, calling the way they do, on the real player page.
+class MediaControlsTest : public DesktopNoticeTest {
+protected:
+    void SetUp() override {
+        DesktopNoticeTest::SetUp();
+        if (IsSkipped() || HasFatalFailure()) return;
+        integration = std::make_unique<DesktopIntegration>(*window, bus.Connect("program-mpris"),
+                                                           bus.Connect("program-system"));
+        ASSERT_TRUE(integration->mpris()->IsRegistered());
+        client = bus.Connect("media-controls");
+    }
+    void TearDown() override {
+        integration.reset();
+        DesktopNoticeTest::TearDown();
+    }
+    void Call(const char* method) {
+        QDBusMessage message = QDBusMessage::createMethodCall(
+            Mpris::kServiceName, Mpris::kObjectPath, "org.mpris.MediaPlayer2.Player", method);
+        QDBusPendingCall call = client.asyncCall(message);
+        ASSERT_TRUE(WaitFor([&] { return call.isFinished(); })) << method;
+        ASSERT_FALSE(call.isError()) << method << call.error().message().toStdString();
+    }
+    QVariant Property(const char* name) {
+        QDBusMessage message = QDBusMessage::createMethodCall(
+            Mpris::kServiceName, Mpris::kObjectPath, "org.freedesktop.DBus.Properties", "Get");
+        message << QStringLiteral("org.mpris.MediaPlayer2.Player") << QString(name);
+        QDBusPendingReply<QDBusVariant> reply = client.asyncCall(message);
+        EXPECT_TRUE(WaitFor([&] { return reply.isFinished(); }));
+        return reply.value().variant();
+    }
+    QString Title() {
+        return qdbus_cast<QVariantMap>(Property("Metadata")).value("xesam:title").toString();
+    }
+
+    std::unique_ptr<DesktopIntegration> integration;
+    QDBusConnection client{QString()};
+};
+
+TEST_F(MediaControlsTest, PlayPausePausesAndResumesNextMovesOnAndThePositionFollows) {
+    ASSERT_TRUE(MakeTone(output / "a first.wav", 6.0));
+    ASSERT_TRUE(MakeTone(output / "b second.wav", 6.0));
+    Click("source5");
+    auto* player = dynamic_cast<PlayerPage*>(window->PageAt(kPlayerPage));
+    ASSERT_NE(player, nullptr);
+    ASSERT_EQ(player->model()->rowCount(), 2);
+    player->view()->SelectRow(0);
+    const std::string first = (output / "a first.wav").string();
+    const std::string second = (output / "b second.wav").string();
+
+    Call("PlayPause");
+    ASSERT_TRUE(WaitFor([&] { return window->IsBusy(); }));
+    EXPECT_EQ(player->playPath(), first);
+    EXPECT_EQ(Property("PlaybackStatus").toString(), "Playing");
+    EXPECT_EQ(Title(), "a first.wav");
+    // The position follows the playback, in microseconds.
+    EXPECT_TRUE(WaitFor([&] { return Property("Position").toLongLong() >= 1'000'000; }, 30000));
+    EXPECT_EQ(qdbus_cast<QVariantMap>(Property("Metadata")).value("mpris:length").toLongLong(),
+              6'000'000);
+
+    Call("PlayPause");
+    EXPECT_TRUE(window->IsPaused());
+    EXPECT_EQ(Property("PlaybackStatus").toString(), "Paused");
+    EXPECT_TRUE(Cell(player->model(), 0, 2).startsWith("Play Pause"))
+        << Str(Cell(player->model(), 0, 2));
+    Call("PlayPause");
+    EXPECT_FALSE(window->IsPaused());
+    EXPECT_EQ(Property("PlaybackStatus").toString(), "Playing");
+    EXPECT_EQ(player->playPath(), first);
+
+    Call("Next");
+    ASSERT_TRUE(WaitFor([&] { return player->playPath() == second; }));
+    EXPECT_EQ(Title(), "b second.wav");
+    EXPECT_EQ(Property("PlaybackStatus").toString(), "Playing");
+    Call("Stop");
+    EXPECT_TRUE(WaitFor([&] { return !window->IsBusy(); }));
+    EXPECT_EQ(Property("PlaybackStatus").toString(), "Stopped");
 }
 
 }  // namespace
