@@ -1,5 +1,6 @@
 #include "app/sniffer/url_extractor.h"
 
+#include <algorithm>
 #include <cstring>
 
 namespace quil {
@@ -61,6 +62,52 @@ size_t FindAcrossJoin(const char* bytes, size_t kept, size_t rest, size_t size,
         if (StartsCharacter(bytes, 0, start)) return start;
     }
     return kNotFound;
+}
+
+// Block length of the fast paths over runs of plain ASCII.
+constexpr size_t kBlock = 32;
+
+bool HasHighByte(const uint8_t* block) {
+    uint8_t any = 0;
+    for (size_t k = 0; k < kBlock; ++k) any |= block[k];
+    return any & 0x80;
+}
+
+// Where the first scheme of the tables starts in the packet, or kNotFound. Schemes are letters,
+// ':' and '/', which the text keeps unchanged wherever they stand, so the raw bytes hold a
+// scheme exactly where the text does. The first "://" after a scheme name is the earliest one:
+// names are 3 to 5 letters, and two "://" lie at least 3 bytes apart.
+size_t FirstScheme(std::span<const uint8_t> packet) {
+    const uint8_t* bytes = packet.data();
+    const uint8_t* end = bytes + packet.size();
+    for (const uint8_t* colon = bytes; end - colon >= 3; ++colon) {
+        colon = static_cast<const uint8_t*>(std::memchr(colon, ':', end - colon));
+        if (!colon || end - colon < 3) break;
+        if (colon[1] != '/' || colon[2] != '/') continue;
+        const size_t at = static_cast<size_t>(colon - bytes);
+        for (std::string_view scheme : kUrlSchemes) {
+            std::string_view name = scheme.substr(0, scheme.size() - 3);
+            if (at >= name.size() && std::memcmp(colon - name.size(), name.data(), name.size()) == 0)
+                return at - name.size();
+        }
+    }
+    return kNotFound;
+}
+
+// Where the text of a packet may start, given where its first scheme starts: at a character
+// boundary (the byte before is below 161) after a byte no scheme contains. Then nothing before
+// it can take part: no scheme lies there, none can be joined across it when candidates are
+// removed, and the search that runs back over lead bytes stops there as it does in the whole text.
+size_t WindowStart(std::span<const uint8_t> packet, size_t firstScheme) {
+    constexpr std::string_view kSchemeBytes = "rtsphmnu:/";
+    size_t start = firstScheme;
+    while (start > 0) {
+        uint8_t before = packet[start - 1];
+        if (before < 161 && kSchemeBytes.find(static_cast<char>(before)) == std::string_view::npos)
+            break;
+        --start;
+    }
+    return start;
 }
 
 bool IsCleanUrl(std::string_view candidate) {
@@ -159,15 +206,28 @@ uint32_t PresentExtensions(std::string_view text) {
 void BuildPacketText(std::span<const uint8_t> packet, std::string& text) {
     const size_t size = packet.size();
     text.resize(size);
+    const uint8_t* in = packet.data();
     char* out = text.data();
     size_t i = 0;
     while (i < size) {
-        uint8_t byte = packet[i];
-        out[i++] = kTextOfByte[byte];
-        // A lead byte in the last position has nothing to pair with and stands alone.
-        if (byte >= 161 && i < size) {
-            out[i] = kTextOfByte[256 + packet[i]];
-            ++i;
+        // A run of bytes below 128 is a run of one-byte characters: a whole block of them is
+        // mapped without following characters, which the compiler turns into vector code.
+        while (size - i >= kBlock && !HasHighByte(in + i)) {
+            for (size_t k = 0; k < kBlock; ++k) {
+                uint8_t byte = in[i + k];
+                out[i + k] = byte >= ' ' && byte != 127 ? static_cast<char>(byte) : '.';
+            }
+            i += kBlock;
+        }
+        const size_t stop = std::min(size, i + kBlock);
+        while (i < stop) {
+            uint8_t byte = in[i];
+            out[i++] = kTextOfByte[byte];
+            // A lead byte in the last position has nothing to pair with and stands alone.
+            if (byte >= 161 && i < size) {
+                out[i] = kTextOfByte[256 + in[i]];
+                ++i;
+            }
         }
     }
 }
@@ -177,13 +237,25 @@ void MarkLineBreaks(std::span<const uint8_t> packet, std::string& breaks) {
     const void* first = std::memchr(packet.data(), '\n', packet.size());
     if (!first) first = std::memchr(packet.data(), '\r', packet.size());
     if (!first) return;
-    breaks.resize(packet.size());
-    // Only a byte that starts a character can be a line break; the byte after a lead byte,
-    // whatever its value, belongs to that character.
-    for (size_t i = 0; i < packet.size(); ++i) {
-        uint8_t byte = packet[i];
-        breaks[i] = byte == '\n' || byte == '\r' ? 1 : 0;
-        if (byte >= 161 && i + 1 < packet.size()) breaks[++i] = 0;
+    const size_t size = packet.size();
+    breaks.resize(size);
+    const uint8_t* in = packet.data();
+    char* out = breaks.data();
+    size_t i = 0;
+    while (i < size) {
+        while (size - i >= kBlock && !HasHighByte(in + i)) {
+            for (size_t k = 0; k < kBlock; ++k)
+                out[i + k] = in[i + k] == '\n' || in[i + k] == '\r' ? 1 : 0;
+            i += kBlock;
+        }
+        // Only a byte that starts a character can be a line break; the byte after a lead byte,
+        // whatever its value, belongs to that character.
+        const size_t stop = std::min(size, i + kBlock);
+        while (i < stop) {
+            uint8_t byte = in[i];
+            out[i++] = byte == '\n' || byte == '\r' ? 1 : 0;
+            if (byte >= 161 && i < size) out[i++] = 0;
+        }
     }
 }
 
@@ -213,9 +285,12 @@ void ExtractUrls(std::string& text, std::string& breaks, const UrlCallback& repo
 }
 
 void UrlExtractor::Analyse(std::span<const uint8_t> packet, const UrlCallback& report) {
-    if (packet.empty()) return;
-    BuildPacketText(packet, text_);
-    MarkLineBreaks(packet, breaks_);
+    // Most packets hold no scheme at all and need no text.
+    const size_t firstScheme = FirstScheme(packet);
+    if (firstScheme == kNotFound) return;
+    std::span<const uint8_t> window = packet.subspan(WindowStart(packet, firstScheme));
+    BuildPacketText(window, text_);
+    MarkLineBreaks(window, breaks_);
     ExtractUrls(text_, breaks_, report);
 }
 
