@@ -73,6 +73,21 @@ bool HasHighByte(const uint8_t* block) {
     return any & 0x80;
 }
 
+// The blocks are mapped through a local array: with the output apart from the packet, the
+// compiler turns these loops into vector code.
+void TextOfAsciiBlock(const uint8_t* in, char* out) {
+    char text[kBlock];
+    for (size_t k = 0; k < kBlock; ++k)
+        text[k] = (in[k] >= ' ') & (in[k] != 127) ? static_cast<char>(in[k]) : '.';
+    std::memcpy(out, text, kBlock);
+}
+
+void BreaksOfAsciiBlock(const uint8_t* in, char* out) {
+    char breaks[kBlock];
+    for (size_t k = 0; k < kBlock; ++k) breaks[k] = (in[k] == '\n') | (in[k] == '\r');
+    std::memcpy(out, breaks, kBlock);
+}
+
 // Where the first scheme of the tables starts in the packet, or kNotFound. Schemes are letters,
 // ':' and '/', which the text keeps unchanged wherever they stand, so the raw bytes hold a
 // scheme exactly where the text does. The first "://" after a scheme name is the earliest one:
@@ -87,11 +102,57 @@ size_t FirstScheme(std::span<const uint8_t> packet) {
         const size_t at = static_cast<size_t>(colon - bytes);
         for (std::string_view scheme : kUrlSchemes) {
             std::string_view name = scheme.substr(0, scheme.size() - 3);
-            if (at >= name.size() && std::memcmp(colon - name.size(), name.data(), name.size()) == 0)
+            if (at >= name.size() &&
+                std::memcmp(colon - name.size(), name.data(), name.size()) == 0)
                 return at - name.size();
         }
     }
     return kNotFound;
+}
+
+// 0xFF where the condition holds, else 0: byte-wide, so a loop over a block of these becomes
+// vector code working on 16 bytes at a time.
+constexpr uint8_t All(bool condition) {
+    return static_cast<uint8_t>(-static_cast<int>(condition));
+}
+
+// Nonzero where the text may have an extension's dot and first two letters at the first of
+// these bytes. Letters stand in the text as they are; the dot may also be any byte the text
+// shows as '.', a control byte or one from 127 to 160.
+constexpr uint8_t MayStartExtension(uint8_t a, uint8_t b, uint8_t c) {
+    uint8_t dot = All(a == '.') | All(a < ' ') | All(static_cast<uint8_t>(a - 127) <= 160 - 127);
+    uint8_t pair = (All(b == 'r') & (All(c == 'm') | All(c == 'a') | All(c == 'v'))) |
+                   (All(b == 'a') & (All(c == 's') | All(c == 'v'))) |
+                   (All(b == 'w') & (All(c == 'm') | All(c == 'a'))) |
+                   (All(b == 'm') & (All(c == 'p') | All(c == 'i'))) |
+                   (All(b == 's') & All(c == 'm'));
+    return dot & pair;
+}
+
+constexpr bool AllExtensionsMayStart() {
+    for (std::string_view extension : kMediaExtensions)
+        if (extension.size() < 3 || !MayStartExtension(static_cast<uint8_t>(extension[0]),
+                                                       static_cast<uint8_t>(extension[1]),
+                                                       static_cast<uint8_t>(extension[2])))
+            return false;
+    return true;
+}
+static_assert(AllExtensionsMayStart(), "MayStartExtension must know every extension");
+
+// False when the text of these bytes holds no extension, and so no URL.
+bool MayHoldExtension(std::span<const uint8_t> bytes) {
+    const uint8_t* p = bytes.data();
+    const size_t size = bytes.size();
+    size_t i = 0;
+    for (; size - i >= kBlock + 2; i += kBlock) {
+        uint8_t any = 0;
+        for (size_t k = 0; k < kBlock; ++k)
+            any |= MayStartExtension(p[i + k], p[i + k + 1], p[i + k + 2]);
+        if (any) return true;
+    }
+    for (; size - i >= 3; ++i)
+        if (MayStartExtension(p[i], p[i + 1], p[i + 2])) return true;
+    return false;
 }
 
 // Where the text of a packet may start, given where its first scheme starts: at a character
@@ -211,14 +272,9 @@ void BuildPacketText(std::span<const uint8_t> packet, std::string& text) {
     size_t i = 0;
     while (i < size) {
         // A run of bytes below 128 is a run of one-byte characters: a whole block of them is
-        // mapped without following characters, which the compiler turns into vector code.
-        while (size - i >= kBlock && !HasHighByte(in + i)) {
-            for (size_t k = 0; k < kBlock; ++k) {
-                uint8_t byte = in[i + k];
-                out[i + k] = byte >= ' ' && byte != 127 ? static_cast<char>(byte) : '.';
-            }
-            i += kBlock;
-        }
+        // mapped without following characters.
+        for (; size - i >= kBlock && !HasHighByte(in + i); i += kBlock)
+            TextOfAsciiBlock(in + i, out + i);
         const size_t stop = std::min(size, i + kBlock);
         while (i < stop) {
             uint8_t byte = in[i];
@@ -243,11 +299,8 @@ void MarkLineBreaks(std::span<const uint8_t> packet, std::string& breaks) {
     char* out = breaks.data();
     size_t i = 0;
     while (i < size) {
-        while (size - i >= kBlock && !HasHighByte(in + i)) {
-            for (size_t k = 0; k < kBlock; ++k)
-                out[i + k] = in[i + k] == '\n' || in[i + k] == '\r' ? 1 : 0;
-            i += kBlock;
-        }
+        for (; size - i >= kBlock && !HasHighByte(in + i); i += kBlock)
+            BreaksOfAsciiBlock(in + i, out + i);
         // Only a byte that starts a character can be a line break; the byte after a lead byte,
         // whatever its value, belongs to that character.
         const size_t stop = std::min(size, i + kBlock);
@@ -289,6 +342,8 @@ void UrlExtractor::Analyse(std::span<const uint8_t> packet, const UrlCallback& r
     const size_t firstScheme = FirstScheme(packet);
     if (firstScheme == kNotFound) return;
     std::span<const uint8_t> window = packet.subspan(WindowStart(packet, firstScheme));
+    // Web pages name many addresses but seldom a media file.
+    if (!MayHoldExtension(window)) return;
     BuildPacketText(window, text_);
     MarkLineBreaks(window, breaks_);
     ExtractUrls(text_, breaks_, report);

@@ -181,6 +181,8 @@ private:
 
 }  // namespace
 
-HRESULT CreateWavDest(REFIID iid, void** out) { return CreateObject<WavDest>(iid, out); }
+HRESULT CreateWavDest(REFIID iid, void** out) {
+    return CreateObject<WavDest>(iid, out);
+}
 
 }  // namespace quil::filters

@@ -25,7 +25,8 @@ const std::vector<std::string>& Tokens() {
             list.push_back(s);
             for (size_t cut = 1; cut < s.size(); ++cut) list.push_back(s.substr(0, cut));
             std::string upper = s;
-            for (char& c : upper) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+            for (char& c : upper)
+                c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
             list.push_back(upper);
         }
         for (auto extension : kMediaExtensions) {
@@ -34,13 +35,36 @@ const std::vector<std::string>& Tokens() {
             list.push_back(e.substr(0, 2));
             list.push_back(e.substr(1));
             std::string upper = e;
-            for (char& c : upper) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+            for (char& c : upper)
+                c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
             list.push_back(upper);
         }
-        for (const char* piece :
-             {"://", ":/", "/", ".", "..", " ", "\"", "'", "<", ">", "\r\n", "\n", "\r", "h/",
-              "media.local/", "www.site.local/a", "index.html", "?q=1&x=2", "%20", "https://",
-              "<a href=\"", "\">", "GET ", " HTTP/1.1\r\n", "PLAY ", " RTSP/1.0\r\n"})
+        for (const char* piece : {"://",
+                                  ":/",
+                                  "/",
+                                  ".",
+                                  "..",
+                                  " ",
+                                  "\"",
+                                  "'",
+                                  "<",
+                                  ">",
+                                  "\r\n",
+                                  "\n",
+                                  "\r",
+                                  "h/",
+                                  "media.local/",
+                                  "www.site.local/a",
+                                  "index.html",
+                                  "?q=1&x=2",
+                                  "%20",
+                                  "https://",
+                                  "<a href=\"",
+                                  "\">",
+                                  "GET ",
+                                  " HTTP/1.1\r\n",
+                                  "PLAY ",
+                                  " RTSP/1.0\r\n"})
             list.emplace_back(piece);
         return list;
     }();
@@ -50,11 +74,20 @@ const std::vector<std::string>& Tokens() {
 void AppendRandomBytes(std::mt19937& random, Bytes& out, size_t count) {
     for (size_t i = 0; i < count; ++i) {
         switch (random() % 6) {
-            case 0: out.push_back(static_cast<uint8_t>(random() % 32)); break;  // NUL, controls
-            case 1: out.push_back(static_cast<uint8_t>(127 + random() % 34)); break;  // 127..160
-            case 2: out.push_back(static_cast<uint8_t>(161 + random() % 95)); break;  // lead bytes
-            case 3: out.push_back(static_cast<uint8_t>(random())); break;
-            default: out.push_back(static_cast<uint8_t>('a' + random() % 26));
+            case 0:
+                out.push_back(static_cast<uint8_t>(random() % 32));
+                break;  // NUL, controls
+            case 1:
+                out.push_back(static_cast<uint8_t>(127 + random() % 34));
+                break;  // 127..160
+            case 2:
+                out.push_back(static_cast<uint8_t>(161 + random() % 95));
+                break;  // lead bytes
+            case 3:
+                out.push_back(static_cast<uint8_t>(random()));
+                break;
+            default:
+                out.push_back(static_cast<uint8_t>('a' + random() % 26));
         }
     }
 }
@@ -80,7 +113,8 @@ Bytes GeneratePayload(std::mt19937& random, size_t approximateSize) {
         } else {
             // Long plain runs exercise the block-wise paths.
             size_t run = 1 + random() % 80;
-            for (size_t i = 0; i < run; ++i) out.push_back(static_cast<uint8_t>(' ' + random() % 95));
+            for (size_t i = 0; i < run; ++i)
+                out.push_back(static_cast<uint8_t>(' ' + random() % 95));
         }
     }
     return out;
@@ -120,8 +154,9 @@ void Mutate(std::mt19937& random, Bytes& bytes) {
             default: {
                 // A scheme cut short in the last bytes.
                 std::string_view scheme = kUrlSchemes[random() % kUrlSchemes.size()];
-                bytes.insert(bytes.end(), scheme.begin(),
-                             scheme.begin() + static_cast<std::ptrdiff_t>(1 + random() % scheme.size()));
+                bytes.insert(
+                    bytes.end(), scheme.begin(),
+                    scheme.begin() + static_cast<std::ptrdiff_t>(1 + random() % scheme.size()));
             }
         }
     }
@@ -161,7 +196,8 @@ public:
 private:
     static std::string Escaped(const Bytes& packet) {
         std::string out;
-        for (uint8_t byte : packet.size() > 400 ? Bytes(packet.begin(), packet.begin() + 400) : packet) {
+        for (uint8_t byte :
+             packet.size() > 400 ? Bytes(packet.begin(), packet.begin() + 400) : packet) {
             if (byte >= ' ' && byte < 127 && byte != '\\') {
                 out += static_cast<char>(byte);
             } else {
@@ -208,7 +244,8 @@ TEST(UrlExtractionDiff, EdgesOfThePacketMatchTheReference) {
     for (auto scheme : kUrlSchemes) {
         for (size_t cut = 1; cut <= scheme.size(); ++cut) {
             for (std::string before : {"", "x", "\xB0", "\xB0\xB0", "\xB0h", "h", ":", "\0"}) {
-                std::string payload = "rtsp://h/a.rm " + before + std::string(scheme.substr(0, cut));
+                std::string payload =
+                    "rtsp://h/a.rm " + before + std::string(scheme.substr(0, cut));
                 comparer.Check(Bytes(payload.begin(), payload.end()));
                 payload = before + std::string(scheme.substr(0, cut));
                 comparer.Check(Bytes(payload.begin(), payload.end()));
@@ -219,9 +256,10 @@ TEST(UrlExtractionDiff, EdgesOfThePacketMatchTheReference) {
     }
     // Candidates that join into new schemes across removed ones, behind lead bytes.
     for (std::string payload :
-         {"htrtsp://a.rmtp://b.asf", "hhttp://x.rmttp://y.wmv", "\xB0rtsp://a.rm", "\xB0\xB0rtsp://a.rm",
-          "\xB0\xB0\xB0rtsp://a.rm", "m\xB0mms://a.rmms://b.asf", "pnpnm://a.rmm://b.ra",
-          "rtsprtsp://a.rm://b.rm", "://rtsp://a.rm", "rtsp://a\r.rm http://b.asf"})
+         {"htrtsp://a.rmtp://b.asf", "hhttp://x.rmttp://y.wmv", "\xB0rtsp://a.rm",
+          "\xB0\xB0rtsp://a.rm", "\xB0\xB0\xB0rtsp://a.rm", "m\xB0mms://a.rmms://b.asf",
+          "pnpnm://a.rmm://b.ra", "rtsprtsp://a.rm://b.rm", "://rtsp://a.rm",
+          "rtsp://a\r.rm http://b.asf"})
         comparer.Check(Bytes(payload.begin(), payload.end()));
 }
 
