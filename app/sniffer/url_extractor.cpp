@@ -92,6 +92,13 @@ void BreaksOfAsciiBlock(const uint8_t* in, char* out) {
 // ':' and '/', which the text keeps unchanged wherever they stand, so the raw bytes hold a
 // scheme exactly where the text does. The first "://" after a scheme name is the earliest one:
 // names are 3 to 5 letters, and two "://" lie at least 3 bytes apart.
+constexpr bool SchemesAreShortNames() {
+    for (std::string_view scheme : kUrlSchemes)
+        if (scheme.size() < 6 || scheme.size() > 8 || !scheme.ends_with("://")) return false;
+    return true;
+}
+static_assert(SchemesAreShortNames(), "FirstScheme takes the first \"://\" after a name");
+
 size_t FirstScheme(std::span<const uint8_t> packet) {
     const uint8_t* bytes = packet.data();
     const uint8_t* end = bytes + packet.size();
@@ -159,8 +166,17 @@ bool MayHoldExtension(std::span<const uint8_t> bytes) {
 // boundary (the byte before is below 161) after a byte no scheme contains. Then nothing before
 // it can take part: no scheme lies there, none can be joined across it when candidates are
 // removed, and the search that runs back over lead bytes stops there as it does in the whole text.
+constexpr std::string_view kSchemeBytes = "rtsphmnu:/";
+
+constexpr bool SchemeBytesAreKnown() {
+    for (std::string_view scheme : kUrlSchemes)
+        for (char byte : scheme)
+            if (kSchemeBytes.find(byte) == std::string_view::npos) return false;
+    return true;
+}
+static_assert(SchemeBytesAreKnown(), "kSchemeBytes must hold every byte of every scheme");
+
 size_t WindowStart(std::span<const uint8_t> packet, size_t firstScheme) {
-    constexpr std::string_view kSchemeBytes = "rtsphmnu:/";
     size_t start = firstScheme;
     while (start > 0) {
         uint8_t before = packet[start - 1];
@@ -290,6 +306,7 @@ void BuildPacketText(std::span<const uint8_t> packet, std::string& text) {
 
 void MarkLineBreaks(std::span<const uint8_t> packet, std::string& breaks) {
     breaks.clear();
+    if (packet.empty()) return;
     const void* first = std::memchr(packet.data(), '\n', packet.size());
     if (!first) first = std::memchr(packet.data(), '\r', packet.size());
     if (!first) return;

@@ -182,6 +182,8 @@ public:
                           << " bytes: " << Escaped(packet) << "\nreference: " << Joined(expected)
                           << "\nnew:       " << Joined(urls);
         }
+        // The reference's line breaks take no empty packet (memchr on no buffer).
+        if (packet.empty()) return;
         std::string text, referenceText, breaks, referenceBreaks;
         BuildPacketText(packet, text);
         reference::BuildPacketText(packet, referenceText);
@@ -225,7 +227,7 @@ TEST(UrlExtractionDiff, GeneratedAndMutatedPayloadsMatchTheReference) {
     Comparer comparer;
     comparer.Check({});
     for (int byte = 0; byte < 256; ++byte) comparer.Check({static_cast<uint8_t>(byte)});
-    for (int round = 0; round < 40000; ++round) {
+    for (int round = 0; round < 15000; ++round) {
         size_t size = round % 50 == 0 ? 1460 : random() % 200;
         Bytes packet = GeneratePayload(random, size);
         comparer.Check(packet);
@@ -266,7 +268,7 @@ TEST(UrlExtractionDiff, EdgesOfThePacketMatchTheReference) {
 TEST(UrlExtractionDiff, LargePayloadsWithManyHitsMatchTheReference) {
     std::mt19937 random(99);
     Comparer comparer;
-    for (int round = 0; round < 24; ++round) {
+    for (int round = 0; round < 12; ++round) {
         Bytes packet = GeneratePayload(random, 65536);
         packet.resize(65536);
         comparer.Check(packet);
@@ -280,7 +282,7 @@ TEST(UrlExtractionDiff, LargePayloadsWithManyHitsMatchTheReference) {
     noise.insert(noise.begin(), head.begin(), head.end());
     noise.insert(noise.end(), tail.begin(), tail.end());
     comparer.Check(noise);
-    EXPECT_GT(comparer.hits(), 1000u);
+    EXPECT_GT(comparer.hits(), 500u);
 }
 
 }  // namespace
