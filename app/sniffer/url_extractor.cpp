@@ -78,7 +78,7 @@ bool HasHighByte(const uint8_t* block) {
 void TextOfAsciiBlock(const uint8_t* in, char* out) {
     char text[kBlock];
     for (size_t k = 0; k < kBlock; ++k)
-        text[k] = (in[k] >= ' ') & (in[k] != 127) ? static_cast<char>(in[k]) : '.';
+        text[k] = ((in[k] >= ' ') & (in[k] != 127)) ? static_cast<char>(in[k]) : '.';
     std::memcpy(out, text, kBlock);
 }
 
