@@ -9,6 +9,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <memory>
 #include <system_error>
 
 #include "app/sniffer/dump_file.h"
@@ -23,6 +24,7 @@ constexpr int kPromiscuous = 1;
 constexpr int kReadTimeoutMs = 1000;
 // How long the capture thread sleeps between checks when the device offers nothing to poll.
 constexpr int kIdlePollMs = 20;
+constexpr size_t kCaptureFileBuffer = 1 << 16;
 
 struct PcapCloser {
     void operator()(pcap_t* capture) const { pcap_close(capture); }
@@ -193,9 +195,20 @@ std::filesystem::path StreamSniffer::DumpFilePath() {
 
 long long StreamSniffer::ScanCaptureFile(const std::filesystem::path& path,
                                          const UrlCallback& onUrl, std::string* error) {
+    // Read through a larger buffer: with stdio's 4 KiB a read call serves only two or three
+    // packets. Beyond 64 KiB the copies out of the page cache grew slower again.
+    std::FILE* file = std::fopen(path.c_str(), "rbe");
+    if (!file) {
+        if (error) *error = path.string() + ": " + std::strerror(errno);
+        return -1;
+    }
+    // Declared before the handle, so it outlives the stream that closes with the handle.
+    auto buffer = std::make_unique<char[]>(kCaptureFileBuffer);
+    std::setvbuf(file, buffer.get(), _IOFBF, kCaptureFileBuffer);
     char openError[PCAP_ERRBUF_SIZE] = "";
-    CaptureHandle capture(pcap_open_offline(path.c_str(), openError));
+    CaptureHandle capture(pcap_fopen_offline(file, openError));
     if (!capture) {
+        std::fclose(file);
         if (error) *error = openError;
         return -1;
     }

@@ -1,5 +1,6 @@
 #include "app/sniffer/url_extractor.h"
 
+#include <algorithm>
 #include <cstring>
 
 namespace quil {
@@ -61,6 +62,129 @@ size_t FindAcrossJoin(const char* bytes, size_t kept, size_t rest, size_t size,
         if (StartsCharacter(bytes, 0, start)) return start;
     }
     return kNotFound;
+}
+
+// Block length of the fast paths over runs of plain ASCII.
+constexpr size_t kBlock = 32;
+
+bool HasHighByte(const uint8_t* block) {
+    uint8_t any = 0;
+    for (size_t k = 0; k < kBlock; ++k) any |= block[k];
+    return any & 0x80;
+}
+
+// The blocks are mapped through a local array: with the output apart from the packet, the
+// compiler turns these loops into vector code.
+void TextOfAsciiBlock(const uint8_t* in, char* out) {
+    char text[kBlock];
+    for (size_t k = 0; k < kBlock; ++k)
+        text[k] = ((in[k] >= ' ') & (in[k] != 127)) ? static_cast<char>(in[k]) : '.';
+    std::memcpy(out, text, kBlock);
+}
+
+void BreaksOfAsciiBlock(const uint8_t* in, char* out) {
+    char breaks[kBlock];
+    for (size_t k = 0; k < kBlock; ++k) breaks[k] = (in[k] == '\n') | (in[k] == '\r');
+    std::memcpy(out, breaks, kBlock);
+}
+
+// Where the first scheme of the tables starts in the packet, or kNotFound. Schemes are letters,
+// ':' and '/', which the text keeps unchanged wherever they stand, so the raw bytes hold a
+// scheme exactly where the text does. The first "://" after a scheme name is the earliest one:
+// names are 3 to 5 letters, and two "://" lie at least 3 bytes apart.
+constexpr bool SchemesAreShortNames() {
+    for (std::string_view scheme : kUrlSchemes)
+        if (scheme.size() < 6 || scheme.size() > 8 || !scheme.ends_with("://")) return false;
+    return true;
+}
+static_assert(SchemesAreShortNames(), "FirstScheme takes the first \"://\" after a name");
+
+size_t FirstScheme(std::span<const uint8_t> packet) {
+    const uint8_t* bytes = packet.data();
+    const uint8_t* end = bytes + packet.size();
+    for (const uint8_t* colon = bytes; end - colon >= 3; ++colon) {
+        colon = static_cast<const uint8_t*>(std::memchr(colon, ':', end - colon));
+        if (!colon || end - colon < 3) break;
+        if (colon[1] != '/' || colon[2] != '/') continue;
+        const size_t at = static_cast<size_t>(colon - bytes);
+        for (std::string_view scheme : kUrlSchemes) {
+            std::string_view name = scheme.substr(0, scheme.size() - 3);
+            if (at >= name.size() &&
+                std::memcmp(colon - name.size(), name.data(), name.size()) == 0)
+                return at - name.size();
+        }
+    }
+    return kNotFound;
+}
+
+// 0xFF where the condition holds, else 0: byte-wide, so a loop over a block of these becomes
+// vector code working on 16 bytes at a time.
+constexpr uint8_t All(bool condition) {
+    return static_cast<uint8_t>(-static_cast<int>(condition));
+}
+
+// Nonzero where the text may have an extension's dot and first two letters at the first of
+// these bytes. Letters stand in the text as they are; the dot may also be any byte the text
+// shows as '.', a control byte or one from 127 to 160.
+constexpr uint8_t MayStartExtension(uint8_t a, uint8_t b, uint8_t c) {
+    uint8_t dot = All(a == '.') | All(a < ' ') | All(static_cast<uint8_t>(a - 127) <= 160 - 127);
+    uint8_t pair = (All(b == 'r') & (All(c == 'm') | All(c == 'a') | All(c == 'v'))) |
+                   (All(b == 'a') & (All(c == 's') | All(c == 'v'))) |
+                   (All(b == 'w') & (All(c == 'm') | All(c == 'a'))) |
+                   (All(b == 'm') & (All(c == 'p') | All(c == 'i'))) |
+                   (All(b == 's') & All(c == 'm'));
+    return dot & pair;
+}
+
+constexpr bool AllExtensionsMayStart() {
+    for (std::string_view extension : kMediaExtensions)
+        if (extension.size() < 3 || !MayStartExtension(static_cast<uint8_t>(extension[0]),
+                                                       static_cast<uint8_t>(extension[1]),
+                                                       static_cast<uint8_t>(extension[2])))
+            return false;
+    return true;
+}
+static_assert(AllExtensionsMayStart(), "MayStartExtension must know every extension");
+
+// False when the text of these bytes holds no extension, and so no URL.
+bool MayHoldExtension(std::span<const uint8_t> bytes) {
+    const uint8_t* p = bytes.data();
+    const size_t size = bytes.size();
+    size_t i = 0;
+    for (; size - i >= kBlock + 2; i += kBlock) {
+        uint8_t any = 0;
+        for (size_t k = 0; k < kBlock; ++k)
+            any |= MayStartExtension(p[i + k], p[i + k + 1], p[i + k + 2]);
+        if (any) return true;
+    }
+    for (; size - i >= 3; ++i)
+        if (MayStartExtension(p[i], p[i + 1], p[i + 2])) return true;
+    return false;
+}
+
+// Where the text of a packet may start, given where its first scheme starts: at a character
+// boundary (the byte before is below 161) after a byte no scheme contains. Then nothing before
+// it can take part: no scheme lies there, none can be joined across it when candidates are
+// removed, and the search that runs back over lead bytes stops there as it does in the whole text.
+constexpr std::string_view kSchemeBytes = "rtsphmnu:/";
+
+constexpr bool SchemeBytesAreKnown() {
+    for (std::string_view scheme : kUrlSchemes)
+        for (char byte : scheme)
+            if (kSchemeBytes.find(byte) == std::string_view::npos) return false;
+    return true;
+}
+static_assert(SchemeBytesAreKnown(), "kSchemeBytes must hold every byte of every scheme");
+
+size_t WindowStart(std::span<const uint8_t> packet, size_t firstScheme) {
+    size_t start = firstScheme;
+    while (start > 0) {
+        uint8_t before = packet[start - 1];
+        if (before < 161 && kSchemeBytes.find(static_cast<char>(before)) == std::string_view::npos)
+            break;
+        --start;
+    }
+    return start;
 }
 
 bool IsCleanUrl(std::string_view candidate) {
@@ -159,31 +283,49 @@ uint32_t PresentExtensions(std::string_view text) {
 void BuildPacketText(std::span<const uint8_t> packet, std::string& text) {
     const size_t size = packet.size();
     text.resize(size);
+    const uint8_t* in = packet.data();
     char* out = text.data();
     size_t i = 0;
     while (i < size) {
-        uint8_t byte = packet[i];
-        out[i++] = kTextOfByte[byte];
-        // A lead byte in the last position has nothing to pair with and stands alone.
-        if (byte >= 161 && i < size) {
-            out[i] = kTextOfByte[256 + packet[i]];
-            ++i;
+        // A run of bytes below 128 is a run of one-byte characters: a whole block of them is
+        // mapped without following characters.
+        for (; size - i >= kBlock && !HasHighByte(in + i); i += kBlock)
+            TextOfAsciiBlock(in + i, out + i);
+        const size_t stop = std::min(size, i + kBlock);
+        while (i < stop) {
+            uint8_t byte = in[i];
+            out[i++] = kTextOfByte[byte];
+            // A lead byte in the last position has nothing to pair with and stands alone.
+            if (byte >= 161 && i < size) {
+                out[i] = kTextOfByte[256 + in[i]];
+                ++i;
+            }
         }
     }
 }
 
 void MarkLineBreaks(std::span<const uint8_t> packet, std::string& breaks) {
     breaks.clear();
+    if (packet.empty()) return;
     const void* first = std::memchr(packet.data(), '\n', packet.size());
     if (!first) first = std::memchr(packet.data(), '\r', packet.size());
     if (!first) return;
-    breaks.resize(packet.size());
-    // Only a byte that starts a character can be a line break; the byte after a lead byte,
-    // whatever its value, belongs to that character.
-    for (size_t i = 0; i < packet.size(); ++i) {
-        uint8_t byte = packet[i];
-        breaks[i] = byte == '\n' || byte == '\r' ? 1 : 0;
-        if (byte >= 161 && i + 1 < packet.size()) breaks[++i] = 0;
+    const size_t size = packet.size();
+    breaks.resize(size);
+    const uint8_t* in = packet.data();
+    char* out = breaks.data();
+    size_t i = 0;
+    while (i < size) {
+        for (; size - i >= kBlock && !HasHighByte(in + i); i += kBlock)
+            BreaksOfAsciiBlock(in + i, out + i);
+        // Only a byte that starts a character can be a line break; the byte after a lead byte,
+        // whatever its value, belongs to that character.
+        const size_t stop = std::min(size, i + kBlock);
+        while (i < stop) {
+            uint8_t byte = in[i];
+            out[i++] = byte == '\n' || byte == '\r' ? 1 : 0;
+            if (byte >= 161 && i < size) out[i++] = 0;
+        }
     }
 }
 
@@ -213,9 +355,14 @@ void ExtractUrls(std::string& text, std::string& breaks, const UrlCallback& repo
 }
 
 void UrlExtractor::Analyse(std::span<const uint8_t> packet, const UrlCallback& report) {
-    if (packet.empty()) return;
-    BuildPacketText(packet, text_);
-    MarkLineBreaks(packet, breaks_);
+    // Most packets hold no scheme at all and need no text.
+    const size_t firstScheme = FirstScheme(packet);
+    if (firstScheme == kNotFound) return;
+    std::span<const uint8_t> window = packet.subspan(WindowStart(packet, firstScheme));
+    // Web pages name many addresses but seldom a media file.
+    if (!MayHoldExtension(window)) return;
+    BuildPacketText(window, text_);
+    MarkLineBreaks(window, breaks_);
     ExtractUrls(text_, breaks_, report);
 }
 

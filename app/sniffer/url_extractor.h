@@ -1,7 +1,7 @@
 #pragma once
 
-// Stream addresses out of raw captured frames. No protocol is decoded: the whole frame, headers
-// included, becomes text and is searched for scheme ... extension shapes.
+// Stream addresses out of raw captured frames. No protocol is decoded: the frame, headers
+// included, is read as text and searched for scheme ... extension shapes.
 
 #include <array>
 #include <cstdint>
@@ -38,7 +38,10 @@ void MarkLineBreaks(std::span<const uint8_t> packet, std::string& breaks);
 void ExtractUrls(std::string& text, const UrlCallback& report);
 void ExtractUrls(std::string& text, std::string& breaks, const UrlCallback& report);
 
-// One packet at a time, reusing its text buffer; one per thread.
+// One packet at a time, reusing its text buffer; one per thread. Reports what ExtractUrls
+// reports for the text of the whole packet, but looks at the raw bytes first: a packet without a
+// scheme, or without anything after it that could become an extension, needs no text, and the
+// text of any other starts shortly before its first scheme.
 class UrlExtractor {
 public:
     void Analyse(std::span<const uint8_t> packet, const UrlCallback& report);

@@ -1,11 +1,16 @@
 // "Wave Dest": turns PCM into a RIFF WAV byte stream for the "File Writer". Each sample of the
 // stream carries its file offset as its time stamp, so the header can be written again at offset
-// 0. The header is brought up to date after every block of audio, so a crash or power loss
-// loses nothing that reached the file.
+// 0. The header is brought up to date after each second of audio, at the end, on a stop and on a
+// failed write: a crash leaves at most the last second of audio outside the sizes it states.
 
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <algorithm>
 #include <cstring>
 #include <vector>
 
+#include "platform/com/strings.h"
 #include "platform/filters/class_ids.h"
 #include "platform/filters/filter_factories.h"
 #include "platform/graph/transform_filter.h"
@@ -64,8 +69,19 @@ public:
         if (formatSize > sizeof(PCMWAVEFORMAT) && formatSize >= sizeof(WAVEFORMATEX))
             reinterpret_cast<WAVEFORMATEX*>(format_.data())->cbSize =
                 static_cast<WORD>(formatSize - sizeof(WAVEFORMATEX));
+        // Seconds of audio rather than of wall time: a conversion runs many times faster than
+        // real time, and the loss bound after a crash is about audio, not about the clock.
+        headerInterval_ = std::max<uint64_t>(in.WaveFormat()->nAvgBytesPerSec, 1);
         dataBytes_ = 0;
+        headerDataBytes_ = 0;
         headerWritten_ = false;
+        return S_OK;
+    }
+
+    // A grab stopped without an end of stream: the writer downstream stopped first and closed
+    // the file, so the sizes of the last second go straight into the file it names.
+    HRESULT StopStreaming() override {
+        if (headerWritten_ && headerDataBytes_ != dataBytes_) RewriteHeaderInFile();
         return S_OK;
     }
 
@@ -80,13 +96,20 @@ public:
         LONG length = sample->GetActualDataLength();
         if (length <= 0) return S_OK;
         // RIFF sizes are 32-bit: stop growing the file before they would wrap.
-        if (HeaderSize() + dataBytes_ + length > 0xFFFFFFFEull)
+        if (HeaderSize() + dataBytes_ + length > 0xFFFFFFFEull) {
+            WriteHeader();
             return StreamingError(HRESULT_FROM_WIN32(ERROR_DISK_FULL));
+        }
         REFERENCE_TIME offset = static_cast<REFERENCE_TIME>(HeaderSize() + dataBytes_);
         REFERENCE_TIME end = offset + length;
         HRESULT hr = DeliverData(data, static_cast<size_t>(length), &offset, &end);
-        if (hr != S_OK) return hr;
+        if (hr != S_OK) {
+            // A full disk still leaves a file whose header covers every whole block written.
+            if (headerDataBytes_ != dataBytes_) WriteHeader();
+            return hr;
+        }
         dataBytes_ += static_cast<uint64_t>(length);
+        if (dataBytes_ - headerDataBytes_ < headerInterval_) return S_OK;
         return WriteHeader();
     }
 
@@ -108,7 +131,7 @@ public:
 private:
     uint64_t HeaderSize() const { return 12 + 8 + format_.size() + 8; }
 
-    HRESULT WriteHeader() {
+    std::vector<BYTE> Header() const {
         std::vector<BYTE> header(HeaderSize());
         uint64_t riff = HeaderSize() - 8 + dataBytes_ + (dataBytes_ & 1);
         std::memcpy(header.data(), "RIFF", 4);
@@ -119,17 +142,47 @@ private:
         size_t data = 20 + format_.size();
         std::memcpy(&header[data], "data", 4);
         PutLe(&header[data + 4], static_cast<uint32_t>(dataBytes_), 4);
+        return header;
+    }
+
+    HRESULT WriteHeader() {
+        std::vector<BYTE> header = Header();
         REFERENCE_TIME offset = 0, end = static_cast<REFERENCE_TIME>(header.size());
-        return DeliverData(header.data(), header.size(), &offset, &end);
+        HRESULT hr = DeliverData(header.data(), header.size(), &offset, &end);
+        if (hr == S_OK) headerDataBytes_ = dataBytes_;
+        return hr;
+    }
+
+    void RewriteHeaderInFile() {
+        ComPtr<IPin> peer;
+        if (FAILED(Output()->ConnectedTo(peer.Put())) || !peer) return;
+        ComPtr<IBaseFilter> writer = PinFilter(peer.Get());
+        ComPtr<IFileSinkFilter> sink;
+        if (!writer || FAILED(writer->QueryInterface(IID_PPV_ARGS(sink.Put())))) return;
+        LPWSTR name = nullptr;
+        if (FAILED(sink->GetCurFile(&name, nullptr)) || !name) return;
+        std::string path = Narrow(name);
+        CoTaskMemFree(name);
+        int fd = ::open(path.c_str(), O_WRONLY | O_CLOEXEC);
+        if (fd < 0) return;
+        std::vector<BYTE> header = Header();
+        if (::pwrite(fd, header.data(), header.size(), 0) == static_cast<ssize_t>(header.size()))
+            headerDataBytes_ = dataBytes_;
+        ::close(fd);
     }
 
     std::vector<BYTE> format_;
     uint64_t dataBytes_ = 0;
+    // The data size the header in the file states, and how far it may fall behind.
+    uint64_t headerDataBytes_ = 0;
+    uint64_t headerInterval_ = 1;
     bool headerWritten_ = false;
 };
 
 }  // namespace
 
-HRESULT CreateWavDest(REFIID iid, void** out) { return CreateObject<WavDest>(iid, out); }
+HRESULT CreateWavDest(REFIID iid, void** out) {
+    return CreateObject<WavDest>(iid, out);
+}
 
 }  // namespace quil::filters

@@ -1,10 +1,13 @@
-// libFuzzer target: packet text and URL extraction on arbitrary frames.
+// libFuzzer target: packet text and URL extraction on arbitrary frames, and the extractor's
+// URLs against those of the reference that made text of every byte first.
 
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
+#include <vector>
 
+#include "app/sniffer/tests/url_extractor_reference.h"
 #include "app/sniffer/url_extractor.h"
 
 namespace {
@@ -37,6 +40,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         auto byte = static_cast<unsigned char>(c);
         if (byte < ' ' || byte == 127) Fail("zero or control byte in the text");
     }
+
+    std::vector<std::string> found, expected;
+    quil::UrlExtractor extractor;
+    extractor.Analyse(packet, [&](std::string_view url) { found.emplace_back(url); });
+    quil::reference::Analyse(packet, [&](std::string_view url) { expected.emplace_back(url); });
+    if (found != expected) Fail("URLs differ from the reference's");
+    std::string referenceText;
+    quil::reference::BuildPacketText(packet, referenceText);
+    if (text != referenceText) Fail("text differs from the reference's");
 
     size_t reported = 0;
     quil::ExtractUrls(text, [&](std::string_view url) {

@@ -109,6 +109,8 @@ TEST(QuilgrabLive, TimedRecordingBySourceName) {
     // --seconds counts the audio written, not the time since the start.
     EXPECT_GE(wav.dataSize / 176400.0, 2.0);
     EXPECT_LT(wav.dataSize / 176400.0, 2.3);
+    // The header, brought up to date once a second while recording, states every byte at the end.
+    EXPECT_EQ(wav.dataSize + 44, std::filesystem::file_size(file));
     // Half the volume is a cubic factor of the amplitude (0.125).
     EXPECT_GT(Rms16(wav.data.data(), wav.data.size()), 0.02);
 }
@@ -154,6 +156,63 @@ TEST(QuilgrabLive, KilledRecordingsLoseAtMostAboutASecond) {
         // Three seconds of recording, of which at most about one is not yet in the file.
         EXPECT_GT(DecodedSeconds(OnlyFile(dir)), 1.6);
     }
+}
+
+// The WAV header is brought up to date once a second of audio: a killed recording leaves a file
+// whose header states all but about the last second, and opening it reads what the header
+// states; a copy cut shorter than its header still opens with what it holds.
+TEST(QuilgrabLive, AKilledWavRecordingsHeaderLagsAtMostAboutASecond) {
+    NEED_PULSE();
+    NullSink sink("cli-kill-header");
+    TonePlayer tone(sink.name(), 1000.0);
+    ASSERT_TRUE(tone.WaitAudible());
+    auto dir = MakeTempDir("cli-kill-header");
+    auto out = dir / "out";
+    std::filesystem::create_directories(out);
+    pid_t child = StartRecording(sink.monitor(), "wav", out);
+    ASSERT_TRUE(WaitUntilWriting(out));
+    auto file = OnlyFile(out);
+    constexpr uint64_t kBytesPerSecond = 176400;
+    // Killed once the file holds three and a half seconds, whatever the machine's load.
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+    std::error_code error;
+    while (std::filesystem::file_size(file, error) < 44 + kBytesPerSecond * 7 / 2 &&
+           std::chrono::steady_clock::now() < deadline)
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    kill(child, SIGKILL);
+    waitpid(child, nullptr, 0);
+
+    WavData wav;
+    ASSERT_TRUE(ReadWav(file, &wav));
+    ASSERT_EQ(wav.rate * wav.channels * wav.bits / 8, static_cast<int>(kBytesPerSecond));
+    const uint64_t written = std::filesystem::file_size(file) - 44;
+    EXPECT_GE(written, kBytesPerSecond * 7 / 2);
+    EXPECT_LE(wav.dataSize, written);  // never more than the file holds
+    EXPECT_EQ(wav.riffSize, wav.dataSize + 36);
+    // One second, and the block that was written when the kill came.
+    EXPECT_LE(written - wav.dataSize, kBytesPerSecond * 3 / 2)
+        << "header " << wav.dataSize << " of " << written << " bytes";
+
+    // Opened again, the recording reads as its header says.
+    auto copy = dir / "copy";
+    int status = -1;
+    Quilgrab("file --format wav --out '" + copy.string() + "' '" + file.string() + "'", &status);
+    ASSERT_EQ(status, 0);
+    WavData read;
+    ASSERT_TRUE(ReadWav(OnlyFile(copy), &read));
+    EXPECT_EQ(read.dataSize, wav.dataSize);
+    EXPECT_EQ(read.data.size(), wav.dataSize);
+
+    // Cut below what its header states, it reads what is left.
+    auto cut = dir / "cut.wav";
+    std::filesystem::copy_file(file, cut);
+    const uint64_t kept = wav.dataSize / 2 / 4 * 4;
+    std::filesystem::resize_file(cut, 44 + kept);
+    auto fromCut = dir / "from-cut";
+    Quilgrab("file --format wav --out '" + fromCut.string() + "' '" + cut.string() + "'", &status);
+    ASSERT_EQ(status, 0);
+    ASSERT_TRUE(ReadWav(OnlyFile(fromCut), &read));
+    EXPECT_EQ(read.dataSize, kept);
 }
 
 }  // namespace

@@ -9,6 +9,7 @@
 #include <fstream>
 #include <thread>
 
+#include "platform/filters/tests/encoder_test_util.h"
 #include "platform/filters/tests/graph_test_util.h"
 #include "platform/window/window.h"
 #include "testsupport/test_support.h"
@@ -125,7 +126,8 @@ TEST(PcmGraph, ConverterIsInsertedWhenFormatsDiffer) {
     auto dir = MakeTempDir("convert");
     auto input = (dir / "in.wav").string(), output = (dir / "out.wav").string();
     ASSERT_EQ(RunCommand("ffmpeg -v error -y -f lavfi -i sine=frequency=440:duration=1 -ac 1 "
-                         "-ar 22050 -c:a pcm_f32le " + input),
+                         "-ar 22050 -c:a pcm_f32le " +
+                         input),
               0);
     {
         // The renderer takes only 8- or 16-bit PCM, so float needs a converter in between.
@@ -194,9 +196,9 @@ TEST(PcmGraph, NamesAreUniqueAndFiltersEnumerateInOrder) {
     auto graph = NewGraph();
     auto first = AddFilter(graph.Get(), CLSID_InfTee, L"Audio PinTee");
     ComPtr<IBaseFilter> second;
-    ASSERT_EQ(CoCreateInstance(CLSID_InfTee, nullptr, CLSCTX_INPROC_SERVER,
-                               IID_PPV_ARGS(second.Put())),
-              S_OK);
+    ASSERT_EQ(
+        CoCreateInstance(CLSID_InfTee, nullptr, CLSCTX_INPROC_SERVER, IID_PPV_ARGS(second.Put())),
+        S_OK);
     EXPECT_EQ(graph->AddFilter(second.Get(), L"Audio PinTee"), VFW_S_DUPLICATE_NAME);
     auto third = AddFilter(graph.Get(), CLSID_SampleGrabber, L"SampleGrabber");
     auto names = FilterNames(graph.Get());
@@ -208,7 +210,6 @@ TEST(PcmGraph, NamesAreUniqueAndFiltersEnumerateInOrder) {
     EXPECT_EQ(graph->FindFilterByName(L"SampleGrabber", found.Put()), S_OK);
     EXPECT_EQ(found.Get(), third.Get());
     EXPECT_EQ(graph->FindFilterByName(L"samplegrabber", found.Put()), VFW_E_NOT_FOUND);
-
 }
 
 TEST(PcmGraph, RemovingDownstreamFiltersLeavesTheSource) {
@@ -248,9 +249,11 @@ TEST(PcmGraph, BrokenWavFilesFailToLoad) {
     for (auto& [name, bytes] : cases) {
         auto path = dir / name;
         std::ofstream(path, std::ios::binary)
-            .write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+            .write(reinterpret_cast<const char*>(bytes.data()),
+                   static_cast<std::streamsize>(bytes.size()));
         ComPtr<IBaseFilter> source;
-        EXPECT_TRUE(FAILED(graph->AddSourceFilter(Widen(path.string()).c_str(), nullptr, source.Put())))
+        EXPECT_TRUE(
+            FAILED(graph->AddSourceFilter(Widen(path.string()).c_str(), nullptr, source.Put())))
             << name;
     }
     ComPtr<IBaseFilter> missing;
@@ -288,8 +291,10 @@ TEST(PcmGraph, FullDiskRaisesErrorAbortAndKeepsAReadableFile) {
             WavChain chain(input, output);
             if (QueryAs<IMediaControl>(chain.graph.Get())->Run() == S_OK) {
                 Ending end = WaitForEnd(chain.graph.Get());
-                if (end.code == EC_ERRORABORT && end.param1 == HRESULT_DISK_FULL) status = 0;
-                else status = 2;
+                if (end.code == EC_ERRORABORT && end.param1 == HRESULT_DISK_FULL)
+                    status = 0;
+                else
+                    status = 2;
             }
             QueryAs<IMediaControl>(chain.graph.Get())->Stop();
         }
@@ -306,6 +311,89 @@ TEST(PcmGraph, FullDiskRaisesErrorAbortAndKeepsAReadableFile) {
     EXPECT_EQ(wav.riffSize, wav.dataSize + 36);
 }
 
+// A tone into Wave Dest and the File Writer that goes on with empty samples after the tone, so
+// the stream only ends when the graph stops, as a recording does.
+struct EndlessToneChain {
+    static constexpr int kRate = 44100;
+    static constexpr uint64_t kBytesPerSecond = kRate * 4;
+    ComPtr<IGraphBuilder> graph = NewGraph();
+    ComPtr<ToneSource> tone;
+    ComPtr<IBaseFilter> waveDest, writer;
+    std::filesystem::path output;
+
+    EndlessToneChain(double seconds, const std::filesystem::path& path) : output(path) {
+        tone = AddTone(graph.Get(), kRate, 2, seconds, false);
+        waveDest = AddFilter(graph.Get(), CLSID_WavDest, L"Wave Dest");
+        writer = AddFileWriter(graph.Get(), CLSID_FileWriter, L"File Writer", path.string());
+        EXPECT_EQ(ConnectPins(graph.Get(), tone.Get(), waveDest.Get()), S_OK);
+        EXPECT_EQ(ConnectPins(graph.Get(), waveDest.Get(), writer.Get()), S_OK);
+    }
+    // Runs until the whole tone is in the file.
+    bool RunUntilWritten(uint64_t dataBytes) {
+        if (QueryAs<IMediaControl>(graph.Get())->Run() != S_OK) return false;
+        auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+        std::error_code error;
+        while (std::chrono::steady_clock::now() < deadline) {
+            auto size = std::filesystem::file_size(output, error);
+            if (!error && size >= 44 + dataBytes) return true;
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
+        return false;
+    }
+};
+
+TEST(PcmGraph, WavHeaderStatesEveryByteWhenTheGraphStopsWithoutAnEnd) {
+    auto dir = MakeTempDir("wav_stop");
+    const uint64_t bytes = EndlessToneChain::kBytesPerSecond * 5 / 2;
+    {
+        EndlessToneChain chain(2.5, dir / "out.wav");
+        ASSERT_TRUE(chain.RunUntilWritten(bytes));
+        // The writer stops first and closes the file; Wave Dest has half a second to add.
+        ASSERT_EQ(QueryAs<IMediaControl>(chain.graph.Get())->Stop(), S_OK);
+    }
+    WavData wav;
+    ASSERT_TRUE(ReadWav(dir / "out.wav", &wav));
+    EXPECT_EQ(wav.dataSize, bytes);
+    EXPECT_EQ(wav.riffSize, bytes + 36);
+    EXPECT_EQ(std::filesystem::file_size(dir / "out.wav"), 44 + bytes);
+}
+
+// A process killed while writing: the header states all but the data of the last second (and of
+// the block in flight), never more than the file holds, and the file opens with what it states.
+TEST(PcmGraph, KilledWhileWritingTheWavHeaderLagsAtMostASecond) {
+    auto dir = MakeTempDir("wav_killed");
+    auto output = dir / "out.wav";
+    const uint64_t bytes = EndlessToneChain::kBytesPerSecond * 33 / 10;
+    pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        EndlessToneChain chain(3.3, output);
+        if (chain.RunUntilWritten(bytes)) raise(SIGKILL);
+        _exit(1);
+    }
+    int status = 0;
+    waitpid(child, &status, 0);
+    ASSERT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL) << status;
+
+    ASSERT_EQ(std::filesystem::file_size(output), 44 + bytes);
+    WavData wav;
+    ASSERT_TRUE(ReadWav(output, &wav));
+    EXPECT_LE(wav.dataSize, bytes);
+    const uint64_t block = 4096 * 4;  // the tone's sample size
+    EXPECT_LT(bytes - wav.dataSize, EndlessToneChain::kBytesPerSecond + block) << wav.dataSize;
+    EXPECT_EQ(wav.riffSize, wav.dataSize + 36);
+
+    auto copy = (dir / "copy.wav").string();
+    WavChain chain(output.string(), copy);
+    ASSERT_EQ(QueryAs<IMediaControl>(chain.graph.Get())->Run(), S_OK);
+    EXPECT_EQ(WaitForEnd(chain.graph.Get()).code, EC_COMPLETE);
+    QueryAs<IMediaControl>(chain.graph.Get())->Stop();
+    WavData read;
+    ASSERT_TRUE(ReadWav(copy, &read));
+    EXPECT_EQ(read.dataSize, wav.dataSize);
+    EXPECT_TRUE(read.data == wav.data);
+}
+
 TEST(PcmGraph, StopNeverHangsAndReleaseInAnyStateFreesEverything) {
     auto dir = MakeTempDir("stop");
     auto input = (dir / "in.wav").string(), output = (dir / "out.wav").string();
@@ -313,10 +401,16 @@ TEST(PcmGraph, StopNeverHangsAndReleaseInAnyStateFreesEverything) {
     for (int state = 0; state < 3; ++state) {
         WavChain chain(input, output);
         auto control = QueryAs<IMediaControl>(chain.graph.Get());
-        if (state == 1) { ASSERT_EQ(control->Pause(), S_OK); }  // threads blocked in paused sinks
-        if (state == 2) { ASSERT_EQ(control->Run(), S_OK); }
+        if (state == 1) {
+            ASSERT_EQ(control->Pause(), S_OK);
+        }  // threads blocked in paused sinks
+        if (state == 2) {
+            ASSERT_EQ(control->Run(), S_OK);
+        }
         std::this_thread::sleep_for(std::chrono::milliseconds(20));
-        if (state == 1) { EXPECT_EQ(control->Stop(), S_OK); }
+        if (state == 1) {
+            EXPECT_EQ(control->Stop(), S_OK);
+        }
         // state 2: released while running
     }
 }
@@ -327,8 +421,10 @@ TEST(PcmGraph, RendererPlaysIntoTheSoundServer) {
     auto input = (dir / "in.wav").string(), recorded = (dir / "rec.raw").string();
     ASSERT_TRUE(WriteSineWav(input, 44100, 2, 1.5));
     // Record the null sink's monitor while the graph plays.
-    std::string record = "parec -d qtest.monitor --raw --format=s16le --rate=44100 --channels=2 "
-                         "--latency-msec=50 " + recorded + " & echo $!";
+    std::string record =
+        "parec -d qtest.monitor --raw --format=s16le --rate=44100 --channels=2 "
+        "--latency-msec=50 " +
+        recorded + " & echo $!";
     std::string pid;
     ASSERT_EQ(RunCommand(record, &pid), 0);
     std::this_thread::sleep_for(std::chrono::milliseconds(300));
@@ -362,8 +458,10 @@ TEST(PcmGraph, RendererWithoutSoundServerFailsCleanly) {
     auto source = AddSource(graph.Get(), input);
     EXPECT_EQ(graph->Render(FindPinByIndex(source.Get(), PINDIR_OUTPUT, 1).Get()), S_OK);
     EXPECT_EQ(QueryAs<IMediaControl>(graph.Get())->Run(), VFW_E_NO_AUDIO_HARDWARE);
-    if (saved) setenv("PULSE_SERVER", keep.c_str(), 1);
-    else unsetenv("PULSE_SERVER");
+    if (saved)
+        setenv("PULSE_SERVER", keep.c_str(), 1);
+    else
+        unsetenv("PULSE_SERVER");
 }
 
 }  // namespace
