@@ -296,6 +296,29 @@ TEST_F(NetworkStreamTest, PlayShowsConnectingThenPlayingWithTitleAndAuthor) {
     EXPECT_TRUE(Boxes().isEmpty()) << Boxes().join("\n").toStdString();
 }
 
+TEST_F(NetworkStreamTest, NextOntoADeadServerSaysTheStreamFailedToPlayAndEndsIdle) {
+    if (!quil::test::HavePulse()) GTEST_SKIP() << "no private sound server";
+    const QString live =
+        Serve("/live/night.wma", quil::test::HttpSlowBody(TaggedWmaBytes(), 8000, 100ms));
+    const QString dead = "http://127.0.0.1:1/gone.wma";
+    AddByHand(live);
+    AddByHand(dead);
+    Select(live);
+    ASSERT_EQ(page->Play(), 1);
+    ASSERT_TRUE(WaitForStatus(live, "Playing"));
+    EXPECT_EQ(page->Next(), 1);
+    EXPECT_EQ(Status(live), "Stop");
+    EXPECT_EQ(Status(dead), kConnecting);
+    ASSERT_TRUE(WaitForStatus(dead, "Stop"));
+    EXPECT_EQ(Boxes(), QStringList({"The file is failed to play."}));
+    EXPECT_EQ(CountPosted(shell::MSG_STARTED), 1);
+    EXPECT_EQ(CountPosted(shell::MSG_STOPPED_PLAYER), 1);
+    EXPECT_FALSE(page->Busy());
+    EXPECT_EQ(host.pathText, "");
+    // Nothing is current any more: there is no row to step from.
+    EXPECT_EQ(page->Previous(), 0);
+}
+
 TEST_F(NetworkStreamTest, APlayedStreamThatEndsShowsStop) {
     if (!quil::test::HavePulse()) GTEST_SKIP() << "no private sound server";
     auto shortFile = quil::test::TestDir() / "short.wma";

@@ -6,6 +6,7 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QTest>
+#include <QThread>
 #include <QTreeView>
 
 #include <cstdlib>
@@ -42,12 +43,23 @@ void NetworkPageTest::SetUp() {
 
 void NetworkPageTest::TearDown() {
     page.reset();
+    EXPECT_EQ(offThreadChanges->load(), 0) << "the URL list was changed off the UI thread";
 }
 
 void NetworkPageTest::Recreate() {
     page.reset();
     page = std::make_unique<NetworkPage>(host);
     page->resize(663, 375);
+    // Workers (the capture thread, the stream opens) reach the page only through posted
+    // messages, so every change of its list happens on the UI thread.
+    const auto* model = &page->Urls();
+    auto check = [changes = offThreadChanges] {
+        if (QThread::currentThread() != QCoreApplication::instance()->thread()) ++*changes;
+    };
+    QObject::connect(model, &QAbstractItemModel::rowsInserted, check);
+    QObject::connect(model, &QAbstractItemModel::rowsRemoved, check);
+    QObject::connect(model, &QAbstractItemModel::dataChanged, check);
+    QObject::connect(model, &QAbstractItemModel::modelReset, check);
 }
 
 QTreeView* NetworkPageTest::List() const {

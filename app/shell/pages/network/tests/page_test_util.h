@@ -9,6 +9,7 @@
 #include <QElapsedTimer>
 #include <QTimer>
 
+#include <atomic>
 #include <filesystem>
 #include <memory>
 #include <set>
@@ -57,6 +58,8 @@ protected:
 
     shell::testing::TestPageHost host;
     std::unique_ptr<NetworkPage> page;
+    // Changes of the URL list made on another thread than the UI thread (checked in TearDown).
+    std::shared_ptr<std::atomic<int>> offThreadChanges = std::make_shared<std::atomic<int>>(0);
 };
 
 // The longest time the UI thread went without turning its event loop, measured by a timer
