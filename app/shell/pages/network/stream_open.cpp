@@ -33,7 +33,9 @@ StreamOpen::~StreamOpen() {
 
 void StreamOpen::Abandon() {
     std::lock_guard lock(waitLock_);
-    abandoned_.store(true);
+    if (abandoned_.exchange(true)) return;
+    // Stop from another thread only aborts an Open in progress; it touches nothing else.
+    if (opening_) opening_->Stop();
     wake_.notify_all();
 }
 
@@ -71,9 +73,18 @@ void StreamOpen::Work() {
     bool attached = false;
     if (grabber) {
         if (request_.grab && request_.encoderOptions) request_.encoderOptions(*grabber);
-        opened =
-            grabber->Open(request_.grab ? 0 : 1, 1, request_.outputFormat, request_.url.c_str(),
-                          request_.grab ? request_.outputPath.c_str() : "", 0, 0) != 0;
+        bool start = false;
+        {
+            std::lock_guard lock(waitLock_);
+            start = !abandoned_.load();
+            if (start) opening_ = grabber.get();
+        }
+        if (start)
+            opened =
+                grabber->Open(request_.grab ? 0 : 1, 1, request_.outputFormat, request_.url.c_str(),
+                              request_.grab ? request_.outputPath.c_str() : "", 0, 0) != 0;
+        std::lock_guard lock(waitLock_);
+        opening_ = nullptr;
     }
     if (opened && !abandoned_.load()) {
         result.title = HeaderText(*grabber, &FileAudioGrabber::GetTitle);

@@ -75,7 +75,8 @@ public:
     const StreamOpenRequest& Request() const { return request_; }
 
     // From now on the worker drops what it opened instead of handing it over (unless a window
-    // was attached to it); the done message still comes.
+    // was attached to it); a connection still being made is cut short, so the worker ends
+    // soon even on a server that never answers. The done message still comes.
     void Abandon();
     // The opened grabber while the worker waits for Proceed, else null. Only the UI thread
     // calls the grabber then, and only until it calls Proceed.
@@ -99,6 +100,7 @@ private:
     std::atomic<bool> abandoned_{false};
     std::mutex waitLock_;
     std::condition_variable wake_;
+    FileAudioGrabber* opening_ = nullptr;  // guarded by waitLock_, while Open runs
     FileAudioGrabber* waiting_ = nullptr;  // guarded by waitLock_
     bool proceed_ = false;                 // guarded by waitLock_
     bool attached_ = false;                // guarded by waitLock_
