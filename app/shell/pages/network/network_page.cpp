@@ -19,6 +19,7 @@
 #include "app/settings/settings_key.h"
 #include "app/shell/messages.h"
 #include "app/shell/pages/network/url_list_model.h"
+#include "app/shell/pages/player/video_window.h"
 #include "app/shell/string_table.h"
 #include "engine/core/grabber_types.h"
 #include "platform/graph/interfaces.h"
@@ -28,8 +29,9 @@ namespace quil::network {
 namespace {
 
 // Page-private messages from the workers.
-constexpr UINT kMsgUrlsSniffed = 0x8000 + 1;   // wParam, lParam unused
-constexpr UINT kMsgStreamOpened = 0x8000 + 2;  // wParam: the open's id
+constexpr UINT kMsgUrlsSniffed = 0x8000 + 1;    // wParam, lParam unused
+constexpr UINT kMsgStreamOpened = 0x8000 + 2;   // wParam: the open's id
+constexpr UINT kMsgStreamWaiting = 0x8000 + 3;  // wParam: the open's id
 
 constexpr int kCreateOutputFailedString = 130;
 constexpr int kDiskFullString = 131;
@@ -134,11 +136,20 @@ NetworkPage::NetworkPage(shell::PageHost& host, QWidget* parent)
         });
 }
 
+NetworkPage::Opening::~Opening() {
+    // The worker may still be running the grabber: it ends before the window lets go of it.
+    open->Abandon();
+    StreamOpenResult result = open->Take();
+    video.reset();
+    result.grabber.reset();
+}
+
 NetworkPage::~NetworkPage() {
     SaveAdapter();
     // The capture thread is joined first; then nothing can post to this page any more but the
     // open workers, which are joined with their grabbers below.
     sniffer_->StopCapture();
+    video_.reset();
     grabber_.reset();
     opening_.reset();
     abandoned_.clear();
@@ -388,33 +399,50 @@ void NetworkPage::BeginOpen(const QString& url, Activity activity, int format,
     }
     request.eventWindow = Handle();
     request.eventMessage = shell::MSG_GRAB_EVENT;
-    opening_ =
-        std::make_unique<StreamOpen>(std::move(request), Handle(), kMsgStreamOpened, ++lastOpenId_);
+    opening_ = std::make_unique<Opening>();
+    opening_->open = std::make_unique<StreamOpen>(
+        std::move(request), StreamOpenReports{Handle(), kMsgStreamWaiting, kMsgStreamOpened},
+        ++lastOpenId_);
     openingUrl_ = url;
     openingActivity_ = activity;
     urls_->UnmarkAll();
     urls_->SetStatus(url, shell::LoadString(kConnectingString), true);
 }
 
+void NetworkPage::OnStreamWaiting(WPARAM id) {
+    // An abandoned open's worker was woken by Abandon and goes on by itself.
+    if (!opening_ || opening_->open->Id() != id) return;
+    // The stream has video: its window takes the grabber before it runs, and is shown once it
+    // plays. Until then it stays hidden, so nothing here calls the grabber while it starts.
+    if (FileAudioGrabber* grabber = opening_->open->Waiting())
+        opening_->video = std::make_unique<shell::VideoWindow>(grabber);
+    opening_->open->Proceed(opening_->video != nullptr);
+}
+
 void NetworkPage::OnStreamOpened(WPARAM id) {
-    if (!opening_ || opening_->Id() != id) {
-        // An abandoned open: its grabber, if any, ends with it.
+    if (!opening_ || opening_->open->Id() != id) {
+        // An abandoned open: its window closes, then its grabber, if any, ends off this thread.
         auto it = std::find_if(abandoned_.begin(), abandoned_.end(),
-                               [id](const auto& open) { return open->Id() == id; });
+                               [id](const auto& opening) { return opening->open->Id() == id; });
         if (it != abandoned_.end()) {
-            retirement_.Retire((*it)->Take().grabber);
+            StreamOpenResult result = (*it)->open->Take();
+            (*it)->video.reset();
+            retirement_.Retire(std::move(result.grabber));
             abandoned_.erase(it);
         }
         return;
     }
-    std::unique_ptr<StreamOpen> open = std::move(opening_);
-    StreamOpenResult result = open->Take();
+    std::unique_ptr<Opening> opening = std::move(opening_);
+    StreamOpenResult result = opening->open->Take();
+    std::unique_ptr<shell::VideoWindow> video = std::move(opening->video);
     const QString url = openingUrl_;
     const Activity activity = openingActivity_;
     openingUrl_.clear();
     openingActivity_ = Activity::None;
 
-    if (!result.grabber) {
+    if (!result.running) {
+        video.reset();
+        retirement_.Retire(std::move(result.grabber));
         urls_->SetStatus(url, shell::LoadString(kStopString), false);
         ReportStopped();
         if (activity == Activity::Grab)
@@ -429,8 +457,8 @@ void NetworkPage::OnStreamOpened(WPARAM id) {
     host().SetPathText(QString("Title: %1  Author: %2")
                            .arg(QString::fromUtf8(result.title.c_str()),
                                 QString::fromUtf8(result.author.c_str())));
-    // TODO: show the player page's video window for streams with video once it exists; until
-    // then such streams play their sound only.
+    video_ = std::move(video);
+    if (video_ && videoShown_) video_->ShowWindow();
     // A stream whose audio format the grabber did not see reports an all-zero format.
     if (result.haveSourceFormat && result.sourceFormat.nSamplesPerSec > 0)
         host().SetFormatText(FormatText(result.sourceFormat));
@@ -442,7 +470,7 @@ void NetworkPage::OnStreamOpened(WPARAM id) {
 
 void NetworkPage::AbandonOpening() {
     if (!opening_) return;
-    opening_->Abandon();
+    opening_->open->Abandon();
     abandoned_.push_back(std::move(opening_));
     openingUrl_.clear();
     openingActivity_ = Activity::None;
@@ -450,6 +478,8 @@ void NetworkPage::AbandonOpening() {
 
 void NetworkPage::CloseGrabber() {
     if (!grabber_) return;
+    // The window stops drawing for the grabber before the grabber goes.
+    video_.reset();
     // A grab is ended here, so its file is complete once the row says "Stop".
     if (activity_ == Activity::Play)
         retirement_.Retire(std::move(grabber_));
@@ -523,8 +553,13 @@ int NetworkPage::Step(int offset) {
     return 1;
 }
 
-void NetworkPage::ShowVideo(bool) {
-    // TODO: the player page's video window; see OnStreamOpened.
+void NetworkPage::ShowVideo(bool show) {
+    videoShown_ = show;
+    if (!video_) return;
+    if (show)
+        video_->ShowWindow();
+    else
+        video_->HideWindow();
 }
 
 void NetworkPage::DrainGrabberEvents() {
@@ -556,6 +591,9 @@ LRESULT NetworkPage::OnMessage(const Message& message) {
     switch (message.message) {
         case kMsgUrlsSniffed:
             TakeSniffedUrls();
+            return 1;
+        case kMsgStreamWaiting:
+            OnStreamWaiting(message.wParam);
             return 1;
         case kMsgStreamOpened:
             OnStreamOpened(message.wParam);

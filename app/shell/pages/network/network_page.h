@@ -24,6 +24,10 @@ class QLineEdit;
 class QPushButton;
 class QTreeView;
 
+namespace quil::shell {
+class VideoWindow;
+}
+
 namespace quil::network {
 
 class UrlListModel;
@@ -60,6 +64,8 @@ public:
     size_t OpensUnderWay() const { return (opening_ ? 1 : 0) + abandoned_.size(); }
     // Playbacks still being ended off the UI thread.
     size_t PlaybacksEnding() { return retirement_.Pending(); }
+    // The video window of the playing stream, or null.
+    shell::VideoWindow* videoWindow() const { return video_.get(); }
 
 protected:
     LRESULT OnMessage(const Message& message) override;
@@ -72,6 +78,13 @@ private:
         std::mutex mutex;
         std::vector<std::string> urls;
         bool announced = false;
+    };
+    // An open under way, with the video window the UI thread gave its grabber (hidden until
+    // the stream runs). The window is closed only once the worker has ended.
+    struct Opening {
+        std::unique_ptr<StreamOpen> open;
+        std::unique_ptr<shell::VideoWindow> video;
+        ~Opening();
     };
 
     void BuildControls();
@@ -90,6 +103,7 @@ private:
     // Runs a paused grabber again; false when nothing is paused.
     bool Resume(int* result);
     void BeginOpen(const QString& url, Activity activity, int format, const std::string& path);
+    void OnStreamWaiting(WPARAM id);
     void OnStreamOpened(WPARAM id);
     void AbandonOpening();
     void CloseGrabber();
@@ -111,16 +125,18 @@ private:
 
     std::vector<AdapterEntry> adapters_;
 
+    GrabberRetirement retirement_;
     GrabberPtr grabber_;
+    std::unique_ptr<shell::VideoWindow> video_;  // declared after the grabber: closed first
+    bool videoShown_ = true;                     // false while the main window is in the tray
     QString currentUrl_;
     Activity activity_ = Activity::None;
 
-    std::unique_ptr<StreamOpen> opening_;
+    std::unique_ptr<Opening> opening_;
     QString openingUrl_;
     Activity openingActivity_ = Activity::None;
-    std::vector<std::unique_ptr<StreamOpen>> abandoned_;
+    std::vector<std::unique_ptr<Opening>> abandoned_;
     WPARAM lastOpenId_ = 0;
-    GrabberRetirement retirement_;
 
     // Declared last: destroyed first, so the capture thread is joined before what it uses goes.
     std::unique_ptr<SniffedUrls> sniffed_;

@@ -21,9 +21,9 @@ std::string HeaderText(FileAudioGrabber& grabber, int (FileAudioGrabber::*read)(
 
 }  // namespace
 
-StreamOpen::StreamOpen(StreamOpenRequest request, HWND doneWindow, UINT doneMessage, WPARAM id)
-    : request_(std::move(request)), id_(id) {
-    worker_ = std::thread([this, doneWindow, doneMessage] { Work(doneWindow, doneMessage); });
+StreamOpen::StreamOpen(StreamOpenRequest request, StreamOpenReports reports, WPARAM id)
+    : request_(std::move(request)), reports_(reports), id_(id) {
+    worker_ = std::thread([this] { Work(); });
 }
 
 StreamOpen::~StreamOpen() {
@@ -31,21 +31,60 @@ StreamOpen::~StreamOpen() {
     if (worker_.joinable()) worker_.join();
 }
 
+void StreamOpen::Abandon() {
+    std::lock_guard lock(waitLock_);
+    if (abandoned_.exchange(true)) return;
+    // Stop from another thread only aborts an Open in progress; it touches nothing else.
+    if (opening_) opening_->Stop();
+    wake_.notify_all();
+}
+
+FileAudioGrabber* StreamOpen::Waiting() {
+    std::lock_guard lock(waitLock_);
+    return proceed_ ? nullptr : waiting_;
+}
+
+void StreamOpen::Proceed(bool attached) {
+    std::lock_guard lock(waitLock_);
+    proceed_ = true;
+    attached_ = attached && waiting_ != nullptr;
+    wake_.notify_all();
+}
+
 StreamOpenResult StreamOpen::Take() {
     if (worker_.joinable()) worker_.join();
     return std::move(result_);
 }
 
-void StreamOpen::Work(HWND doneWindow, UINT doneMessage) {
+bool StreamOpen::WaitForWindow(FileAudioGrabber* grabber) {
+    std::unique_lock lock(waitLock_);
+    waiting_ = grabber;
+    PostMessage(reports_.window, reports_.opened, id_, 0);
+    wake_.wait(lock, [this] { return proceed_ || abandoned_.load(); });
+    waiting_ = nullptr;
+    return attached_;
+}
+
+void StreamOpen::Work() {
     CoInitialize(nullptr);
     StreamOpenResult result;
     GrabberPtr grabber(static_cast<FileAudioGrabber*>(FileAudioGrabberCreateInstance()));
     bool opened = false;
+    bool attached = false;
     if (grabber) {
         if (request_.grab && request_.encoderOptions) request_.encoderOptions(*grabber);
-        opened =
-            grabber->Open(request_.grab ? 0 : 1, 1, request_.outputFormat, request_.url.c_str(),
-                          request_.grab ? request_.outputPath.c_str() : "", 0, 0) != 0;
+        bool start = false;
+        {
+            std::lock_guard lock(waitLock_);
+            start = !abandoned_.load();
+            if (start) opening_ = grabber.get();
+        }
+        if (start)
+            opened =
+                grabber->Open(request_.grab ? 0 : 1, 1, request_.outputFormat, request_.url.c_str(),
+                              request_.grab ? request_.outputPath.c_str() : "", 0, 0) != 0;
+        std::lock_guard lock(waitLock_);
+        opening_ = nullptr;
     }
     if (opened && !abandoned_.load()) {
         result.title = HeaderText(*grabber, &FileAudioGrabber::GetTitle);
@@ -53,22 +92,28 @@ void StreamOpen::Work(HWND doneWindow, UINT doneMessage) {
         int hasAudio = 0, hasVideo = 0, unused = 0;
         if (grabber->GetStreamPresence(&hasAudio, &unused, &hasVideo, &unused))
             result.hasVideo = hasVideo != 0;
+        if (result.hasVideo && !request_.grab && reports_.opened)
+            attached = WaitForWindow(grabber.get());
+    }
+    if (opened && !abandoned_.load()) {
         grabber->SetNotifyWindow(request_.eventWindow, request_.eventMessage);
         if (grabber->Run()) {
+            result.running = true;
             result.haveSourceFormat = grabber->GetSourceFormat(&result.sourceFormat) != 0;
-            result.grabber = std::move(grabber);
         }
     }
-    // A grabber that failed or was abandoned ends here, on this thread. A grab that never ran
-    // leaves no file behind: its name was new, so nothing of the user's is removed.
+    // A grabber that failed or was abandoned ends here, on this thread, unless a window of the
+    // UI thread still refers to it. A grab that never ran leaves no file behind: its name was
+    // new, so nothing of the user's is removed.
+    if (result.running || attached) result.grabber = std::move(grabber);
     grabber.reset();
-    if (request_.grab && !result.grabber && !request_.outputPath.empty()) {
+    if (request_.grab && !result.running && !request_.outputPath.empty()) {
         std::error_code ignored;
         std::filesystem::remove(request_.outputPath, ignored);
     }
     result_ = std::move(result);
     CoUninitialize();
-    PostMessage(doneWindow, doneMessage, id_, 0);
+    PostMessage(reports_.window, reports_.done, id_, 0);
 }
 
 }  // namespace quil::network

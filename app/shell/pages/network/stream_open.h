@@ -3,11 +3,14 @@
 // Opens a stream URL for a grab or a playback on a worker thread: a slow or dead server can
 // hold the open for as long as the network time-out, and the window must keep turning. The
 // worker only builds and starts its own grabber; the page takes it over on its UI thread
-// after the done message arrives. No Qt here.
+// after the done message arrives. A playback of a stream with video stops between Open and
+// Run until the UI thread has given the grabber its video window. No Qt here.
 
 #include <atomic>
+#include <condition_variable>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <thread>
 
@@ -39,7 +42,10 @@ struct StreamOpenRequest {
 };
 
 struct StreamOpenResult {
-    GrabberPtr grabber;  // running; null when the stream could not be opened or run
+    // Running, or handed back stopped because the UI thread had attached a window to it (that
+    // window goes first); null when the stream could not be opened or run.
+    GrabberPtr grabber;
+    bool running = false;
     std::string title;
     std::string author;
     bool hasVideo = false;
@@ -47,11 +53,20 @@ struct StreamOpenResult {
     PCMWAVEFORMAT sourceFormat{};
 };
 
+// Where the worker reports, each time with wParam = the open's id.
+struct StreamOpenReports {
+    HWND window = nullptr;
+    // A playback's stream with video is open and waits for Proceed; 0: never wait.
+    UINT opened = 0;
+    // The worker has ended.
+    UINT done = 0;
+};
+
 class StreamOpen {
 public:
-    // Starts the worker; when it ends it posts `doneMessage` with wParam `id` to `doneWindow`.
-    StreamOpen(StreamOpenRequest request, HWND doneWindow, UINT doneMessage, WPARAM id);
-    // Abandons the open and waits for the worker.
+    StreamOpen(StreamOpenRequest request, StreamOpenReports reports, WPARAM id);
+    // Abandons the open and waits for the worker. A grabber handed back to a window that was
+    // not closed yet would be ended here: take the result first.
     ~StreamOpen();
     StreamOpen(const StreamOpen&) = delete;
     StreamOpen& operator=(const StreamOpen&) = delete;
@@ -59,21 +74,37 @@ public:
     WPARAM Id() const { return id_; }
     const StreamOpenRequest& Request() const { return request_; }
 
-    // From now on the worker drops what it opened instead of handing it over; the done message
-    // still comes.
-    void Abandon() { abandoned_.store(true); }
+    // From now on the worker drops what it opened instead of handing it over (unless a window
+    // was attached to it); a connection still being made is cut short, so the worker ends
+    // soon even on a server that never answers. The done message still comes.
+    void Abandon();
+    // The opened grabber while the worker waits for Proceed, else null. Only the UI thread
+    // calls the grabber then, and only until it calls Proceed.
+    FileAudioGrabber* Waiting();
+    // Lets a waiting worker run the grabber. attached: the caller gave the grabber a window of
+    // its own, so the worker hands the grabber back whatever happens and never ends it itself.
+    void Proceed(bool attached);
     // Waits for the worker (it has ended or is about to once the done message arrived) and
     // takes its result. An open abandoned late may still hand over a running grabber.
     StreamOpenResult Take();
     bool Abandoned() const { return abandoned_.load(); }
 
 private:
-    void Work(HWND doneWindow, UINT doneMessage);
+    void Work();
+    // After Open: reports it and waits for Proceed or Abandon; true when a window was attached.
+    bool WaitForWindow(FileAudioGrabber* grabber);
 
     const StreamOpenRequest request_;
+    const StreamOpenReports reports_;
     const WPARAM id_;
     std::atomic<bool> abandoned_{false};
-    StreamOpenResult result_;  // written by the worker, read after join
+    std::mutex waitLock_;
+    std::condition_variable wake_;
+    FileAudioGrabber* opening_ = nullptr;  // guarded by waitLock_, while Open runs
+    FileAudioGrabber* waiting_ = nullptr;  // guarded by waitLock_
+    bool proceed_ = false;                 // guarded by waitLock_
+    bool attached_ = false;                // guarded by waitLock_
+    StreamOpenResult result_;              // written by the worker, read after join
     std::thread worker_;
 };
 

@@ -183,6 +183,13 @@ TEST_F(NetworkPageTest, AdaptersAreListedAndTheLastChoiceIsSelectedAfterARestart
     EXPECT_EQ(settings::SettingsKey::ForLoad().ReadString(kDefaultAdapterValue, ""),
               chosen.toStdString());
 
+    // The choice at the end of the run counts, also one not yet stored when it was made.
+    const QString other = Adapters()->itemText(1);
+    ASSERT_NE(other, chosen);
+    Adapters()->setCurrentIndex(1);
+    Recreate();
+    EXPECT_EQ(Adapters()->currentText(), other);
+
     // A description no adapter has any more selects the first one.
     page.reset();
     settings::SettingsKey::ForSave().WriteString(kDefaultAdapterValue, "Gone adapter");

@@ -104,7 +104,7 @@ TEST_F(NetworkSnifferTest, ARequestedUrlIsListedOnceAndTheStartControlsWaitForSt
     // A screenshot of the page with what it found, one URL being grabbed and another selected.
     auto bytes = quil::test::ReadFile(TaggedWma());
     server.Handle("/show/night.wma",
-                  quil::test::HttpSlowBody({bytes.begin(), bytes.end()}, 4000, 100ms));
+                  quil::test::HttpSlowBody({bytes.begin(), bytes.end()}, 2000, 100ms));
     const QString grabbed = QString::fromStdString(server.Url("/show/night.wma"));
     page->AddUrl(grabbed);
     ASSERT_EQ(page->StartGrab(), 1);

@@ -7,6 +7,7 @@
 #include <thread>
 
 #include "app/shell/messages.h"
+#include "app/shell/pages/network/stream_open.h"
 #include "app/shell/pages/network/tests/page_test_util.h"
 #include "testsupport/http_server.h"
 #include "testsupport/test_support.h"
@@ -87,9 +88,10 @@ TEST_F(NetworkStreamTest, AServedStreamIsGrabbedIntoEachFormat) {
 }
 
 TEST_F(NetworkStreamTest, PauseRecordAndStopGiveTheirStatusTextsAndKeepTheFile) {
-    // About four seconds to send ten seconds of sound, so the grab is still running.
+    // About eight seconds to send ten seconds of sound, so the grab is still running even when
+    // this test waits long for a processor.
     const QString url =
-        Serve("/slow/night.wma", quil::test::HttpSlowBody(TaggedWmaBytes(), 4000, 100ms));
+        Serve("/slow/night.wma", quil::test::HttpSlowBody(TaggedWmaBytes(), 2000, 100ms));
     Choose(url);
     host.outputFormat = 0;
     ASSERT_EQ(page->StartGrab(), 1);
@@ -197,13 +199,18 @@ TEST_F(NetworkStreamTest, StopWhileConnectingAbandonsTheOpenCleanly) {
     ASSERT_EQ(page->StartGrab(), 1);
     EXPECT_EQ(Status(url), kConnecting);
     EXPECT_EQ(page->PauseGrab(), 0);  // nothing to pause yet
+    // The request reached the server, which has not answered yet.
+    ASSERT_TRUE(WaitFor([&] { return !server.Requests().empty(); }, 30000));
+    EXPECT_EQ(Status(url), kConnecting);
     EXPECT_EQ(page->StopGrab(), 1);
     EXPECT_EQ(Status(url), "Stop");
     EXPECT_FALSE(Marked(url));
     EXPECT_EQ(CountPosted(shell::MSG_STOPPED_PLAYER), 1);
     EXPECT_FALSE(page->Busy());
     ASSERT_TRUE(WaitFor([&] { return page->OpensUnderWay() == 0; }, 60000));
-    EXPECT_TRUE(answered);
+    // The server's late answer changes nothing either.
+    ASSERT_TRUE(WaitFor([&] { return answered.load(); }, 60000));
+    QCoreApplication::processEvents();
     std::printf("longest gap between ticks: %lld ms (%lld ms with waits for a processor)\n",
                 static_cast<long long>(gauge.LongestGapMs()),
                 static_cast<long long>(gauge.LongestRawGapMs()));
@@ -216,6 +223,39 @@ TEST_F(NetworkStreamTest, StopWhileConnectingAbandonsTheOpenCleanly) {
     EXPECT_EQ(page->StopGrab(), 0);
 }
 
+// Two opens of a server that accepts and never answers: the one abandoned ends first, as its
+// connection is cut short; the other one waits for the network time-out.
+TEST_F(NetworkStreamTest, AnAbandonedOpenOfASilentServerEndsBeforeTheTimeOut) {
+    const QString url =
+        Serve("/silent.wma", [](const quil::test::HttpRequest&,
+                                quil::test::HttpConnection& connection) { connection.Stall(); });
+    QueueWindow reports;
+    auto start = [&](WPARAM id) {
+        StreamOpenRequest request;
+        request.url = url.toStdString();
+        return std::make_unique<StreamOpen>(std::move(request),
+                                            StreamOpenReports{reports.handle(), 1, 2}, id);
+    };
+    auto kept = start(1);
+    auto abandoned = start(2);
+    // Both are connected and wait for an answer.
+    ASSERT_TRUE(WaitFor([&] { return server.Requests().size() >= 2; }, 30000));
+    QElapsedTimer clock;
+    clock.start();
+    abandoned->Abandon();
+    auto first = reports.Take(60s);
+    ASSERT_TRUE(first.has_value());
+    std::printf("abandoned open ended after %lld ms\n", static_cast<long long>(clock.elapsed()));
+    EXPECT_EQ(first->message, 2u);
+    EXPECT_EQ(first->wParam, 2u);
+    EXPECT_EQ(abandoned->Take().grabber, nullptr);
+    auto second = reports.Take(60s);
+    ASSERT_TRUE(second.has_value());
+    EXPECT_EQ(second->wParam, 1u);
+    EXPECT_FALSE(kept->Take().running);
+    std::printf("kept open failed after %lld ms\n", static_cast<long long>(clock.elapsed()));
+}
+
 TEST_F(NetworkStreamTest, APageDestroyedWhileConnectingLeavesNothingRunning) {
     std::atomic<bool> answered{false};
     const QString url = Serve(
@@ -226,6 +266,7 @@ TEST_F(NetworkStreamTest, APageDestroyedWhileConnectingLeavesNothingRunning) {
         });
     Choose(url);
     ASSERT_EQ(page->StartGrab(), 1);
+    ASSERT_TRUE(WaitFor([&] { return !server.Requests().empty(); }, 30000));
     page.reset();
     // Nothing of the dead page may be reached by the late answer.
     EXPECT_TRUE(WaitFor([&] { return answered.load(); }, 30000));
@@ -294,6 +335,29 @@ TEST_F(NetworkStreamTest, PlayShowsConnectingThenPlayingWithTitleAndAuthor) {
     EXPECT_LT(gauge.LongestGapMs(), 250)
         << "with waits for a processor: " << gauge.LongestRawGapMs();
     EXPECT_TRUE(Boxes().isEmpty()) << Boxes().join("\n").toStdString();
+}
+
+TEST_F(NetworkStreamTest, NextOntoADeadServerSaysTheStreamFailedToPlayAndEndsIdle) {
+    if (!quil::test::HavePulse()) GTEST_SKIP() << "no private sound server";
+    const QString live =
+        Serve("/live/night.wma", quil::test::HttpSlowBody(TaggedWmaBytes(), 8000, 100ms));
+    const QString dead = "http://127.0.0.1:1/gone.wma";
+    AddByHand(live);
+    AddByHand(dead);
+    Select(live);
+    ASSERT_EQ(page->Play(), 1);
+    ASSERT_TRUE(WaitForStatus(live, "Playing"));
+    EXPECT_EQ(page->Next(), 1);
+    EXPECT_EQ(Status(live), "Stop");
+    EXPECT_EQ(Status(dead), kConnecting);
+    ASSERT_TRUE(WaitForStatus(dead, "Stop"));
+    EXPECT_EQ(Boxes(), QStringList({"The file is failed to play."}));
+    EXPECT_EQ(CountPosted(shell::MSG_STARTED), 1);
+    EXPECT_EQ(CountPosted(shell::MSG_STOPPED_PLAYER), 1);
+    EXPECT_FALSE(page->Busy());
+    EXPECT_EQ(host.pathText, "");
+    // Nothing is current any more: there is no row to step from.
+    EXPECT_EQ(page->Previous(), 0);
 }
 
 TEST_F(NetworkStreamTest, APlayedStreamThatEndsShowsStop) {

@@ -2,25 +2,31 @@
 
 #include <QApplication>
 #include <QComboBox>
+#include <QImage>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QTest>
+#include <QThread>
 #include <QTreeView>
 
 #include <cstdlib>
 #include <fstream>
+#include <set>
 #include <sstream>
 
 #include "app/settings/format_settings.h"
 #include "app/settings/output_naming.h"
 #include "app/settings/tests/wmf_profile_grabber.h"
 #include "app/shell/testing/qt_application.h"
+#include "testsupport/pulse_server.h"
 #include "testsupport/test_support.h"
 
 namespace quil::network::test {
 
 void EnsureApplication() {
     shell::testing::EnsureApplication();
+    static quil::test::NullSink sink("network");
+    if (sink.Loaded()) setenv("PULSE_SINK", sink.name().c_str(), 1);
 }
 
 void NetworkPageTest::SetUp() {
@@ -37,12 +43,23 @@ void NetworkPageTest::SetUp() {
 
 void NetworkPageTest::TearDown() {
     page.reset();
+    EXPECT_EQ(offThreadChanges->load(), 0) << "the URL list was changed off the UI thread";
 }
 
 void NetworkPageTest::Recreate() {
     page.reset();
     page = std::make_unique<NetworkPage>(host);
     page->resize(663, 375);
+    // Workers (the capture thread, the stream opens) reach the page only through posted
+    // messages, so every change of its list happens on the UI thread.
+    const auto* model = &page->Urls();
+    auto check = [changes = offThreadChanges] {
+        if (QThread::currentThread() != QCoreApplication::instance()->thread()) ++*changes;
+    };
+    QObject::connect(model, &QAbstractItemModel::rowsInserted, check);
+    QObject::connect(model, &QAbstractItemModel::rowsRemoved, check);
+    QObject::connect(model, &QAbstractItemModel::dataChanged, check);
+    QObject::connect(model, &QAbstractItemModel::modelReset, check);
 }
 
 QTreeView* NetworkPageTest::List() const {
@@ -154,6 +171,34 @@ std::filesystem::path TaggedWma() {
         return file;
     }();
     return path;
+}
+
+std::filesystem::path VideoStream() {
+    static const std::filesystem::path path = [] {
+        auto file = quil::test::TestDir() / "bars.ts";
+        quil::test::RunCommand(
+            "ffmpeg -nostdin -hide_banner -v error -y -f lavfi -i "
+            "'testsrc=size=320x240:rate=25:duration=10' -f lavfi -i "
+            "'sine=frequency=440:sample_rate=44100:duration=10' -ac 2 -c:v libx264 -preset "
+            "ultrafast -pix_fmt yuv420p -c:a mp2 -b:a 128k -f mpegts '" +
+            file.string() + "'");
+        return file;
+    }();
+    return path;
+}
+
+QList<shell::VideoWindow*> VideoWindows() {
+    QList<shell::VideoWindow*> windows;
+    for (QWidget* widget : QApplication::topLevelWidgets())
+        if (auto* video = qobject_cast<shell::VideoWindow*>(widget)) windows << video;
+    return windows;
+}
+
+int DistinctColours(const QImage& image) {
+    std::set<QRgb> colours;
+    for (int y = 0; y < image.height(); y += 4)
+        for (int x = 0; x < image.width(); x += 4) colours.insert(image.pixel(x, y));
+    return static_cast<int>(colours.size());
 }
 
 std::string Probe(const std::filesystem::path& file, const std::string& entries) {

@@ -9,6 +9,7 @@
 #include <QElapsedTimer>
 #include <QTimer>
 
+#include <atomic>
 #include <filesystem>
 #include <memory>
 #include <set>
@@ -16,15 +17,19 @@
 
 #include "app/shell/pages/network/network_page.h"
 #include "app/shell/pages/network/url_list_model.h"
+#include "app/shell/pages/player/video_window.h"
 #include "app/shell/testing/test_page_host.h"
 
 class QComboBox;
+class QImage;
 class QLineEdit;
 class QPushButton;
 class QTreeView;
 
 namespace quil::network::test {
 
+// The application, and playback to a null sink of this process's own, so no sound of these
+// tests reaches what other tests record from the default sink.
 void EnsureApplication();
 
 class NetworkPageTest : public ::testing::Test {
@@ -53,6 +58,8 @@ protected:
 
     shell::testing::TestPageHost host;
     std::unique_ptr<NetworkPage> page;
+    // Changes of the URL list made on another thread than the UI thread (checked in TearDown).
+    std::shared_ptr<std::atomic<int>> offThreadChanges = std::make_shared<std::atomic<int>>(0);
 };
 
 // The longest time the UI thread went without turning its event loop, measured by a timer
@@ -78,6 +85,13 @@ private:
 
 // A 10-second tone as WMA with title "Night Grab" and author "Ada Corvane", made once.
 std::filesystem::path TaggedWma();
+// Ten seconds of 320 by 240 H.264 colour bars with a tone, in MPEG-TS (it plays as it arrives,
+// no seeking needed), made once.
+std::filesystem::path VideoStream();
+// The video windows that exist, shown or not.
+QList<shell::VideoWindow*> VideoWindows();
+// Colours in a grid of the image's pixels: a picture has many, an empty window one.
+int DistinctColours(const QImage& image);
 // ffprobe's answer for the entries asked (for example "format=duration"), one value a line.
 std::string Probe(const std::filesystem::path& file, const std::string& entries);
 // Seconds as ffprobe reads the container; negative when it cannot.
