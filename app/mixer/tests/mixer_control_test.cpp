@@ -43,11 +43,18 @@ TEST(MixerControlRecording, DevicesAndLinesAreTheGrabbersOwn) {
     EXPECT_FALSE(MixerControl::GetRecordDeviceName(-1, &unused));
 
     // The live page lists devices here and selects them in the grabber: the lists agree.
+    // Other tests add and remove sinks on the same server between two listings, so compare
+    // listings taken back to back until two agree.
     auto* grabber = static_cast<LiveAudioGrabber*>(LiveAudioGrabberCreateInstance());
     std::vector<std::string> grabberNames;
-    const char* name = nullptr;
-    ASSERT_EQ(grabber->BeginDeviceEnumeration(), 1);
-    while (grabber->NextDeviceName(&name)) grabberNames.push_back(name);
+    for (int attempt = 0; attempt < 20; ++attempt) {
+        names = RecordDevices();
+        grabberNames.clear();
+        const char* name = nullptr;
+        ASSERT_EQ(grabber->BeginDeviceEnumeration(), 1);
+        while (grabber->NextDeviceName(&name)) grabberNames.push_back(name);
+        if (grabberNames == names) break;
+    }
     EXPECT_EQ(grabberNames, names);
     const std::string device = sink.monitorDescription();
     ASSERT_EQ(MixerControl::GetRecordLineCount(device), 1);

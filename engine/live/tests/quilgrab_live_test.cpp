@@ -45,14 +45,16 @@ std::filesystem::path OnlyFile(const std::filesystem::path& dir) {
     return found;
 }
 
-// Waits until the recording in `dir` has written its first bytes, so a test's own timing starts
-// after the program's start-up, however long that took on a busy machine.
+// Waits until the recording in `dir` has written more than its headers (12 KB: audio flows),
+// so a test's own timing starts after the program's start-up and the sound server's first
+// delivery, however long those took on a busy machine.
 bool WaitUntilWriting(const std::filesystem::path& dir) {
     auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
     while (std::chrono::steady_clock::now() < deadline) {
         std::error_code error;
         auto file = OnlyFile(dir);
-        if (!file.empty() && std::filesystem::file_size(file, error) > 0 && !error) return true;
+        if (!file.empty() && std::filesystem::file_size(file, error) > 12 * 1024 && !error)
+            return true;
         std::this_thread::sleep_for(std::chrono::milliseconds(20));
     }
     return false;
