@@ -8,6 +8,7 @@
 #include <atomic>
 #include <chrono>
 
+#include "app/controls/skin.h"
 #include "app/settings/output_naming.h"
 #include "app/shell/main_window.h"
 #include "app/shell/messages.h"
@@ -145,7 +146,8 @@ TEST_F(NetworkOnMainWindowTest, PlayShowsTitleAndAuthorInThePathLine) {
     EXPECT_EQ(window->PathLine(), "Output file path:  Title: Night Grab  Author: Ada Corvane");
     EXPECT_EQ(window->FormatText(), "44kHz 16Bits Stereo");
 
-    window->grab();  // lays the window out for the screenshot below
+    quil::controls::ApplyProgramLook(*qApp);  // the picture shows the program's own look
+    window->grab();                           // lays the window out for the screenshot below
     const char* folder = std::getenv("QUIL_SCREENSHOT_DIR");
     std::filesystem::path shots = folder && *folder ? folder : QUIL_PAGES_SCREENSHOT_DIR;
     std::filesystem::create_directories(shots);
