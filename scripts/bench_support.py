@@ -1,6 +1,7 @@
 """Measuring and checking helpers for scripts/run-benchmarks: child processes timed with their own
 resource usage, interleaved runs, decoded lengths and codec parameters of the outputs."""
 
+import array
 import json
 import os
 import signal
@@ -179,6 +180,42 @@ def mp3_channel_modes(path):
     if not modes:
         raise BenchError("%s has no MP3 frames" % path)
     return "+".join(sorted(modes))
+
+
+def _pcm_head(path, seconds):
+    data = quiet(["ffmpeg", "-nostdin", "-v", "error", "-i", path, "-map", "0:a:0", "-t",
+                  str(seconds), "-f", "s16le", "-acodec", "pcm_s16le", "-"])
+    samples = array.array("h")
+    samples.frombytes(data[:len(data) // 2 * 2])
+    return samples
+
+
+def compare_pcm(first, second, channels=2, rate=44100):
+    """How the decoded samples of two outputs relate: identical, the same samples shifted by a
+    few frames (the first output starts later by N frames), or different."""
+    a, b = _pcm_head(first, 20), _pcm_head(second, 20)
+    if a == b:
+        return "identical"
+    window_start, window = 4 * rate, 500
+    best = None
+    for shift in range(-3000, 3001):  # frames of `second` that `first` lacks at its start
+        total = 0
+        for frame in range(window_start, window_start + window):
+            total += abs(a[channels * (frame - shift)] - b[channels * frame])
+            if best is not None and total >= best[0]:
+                break
+        if best is None or total < best[0]:
+            best = (total, shift)
+        if total == 0:
+            break
+    shift = best[1]
+    frames = min(len(a) // channels + shift, len(b) // channels) - window_start
+    largest = max(abs(a[channels * (f - shift) + c] - b[channels * f + c])
+                  for f in range(window_start, window_start + frames) for c in range(channels))
+    if largest == 0:
+        return "the same samples, starting %d frame%s %s" % (
+            abs(shift), "" if abs(shift) == 1 else "s", "later" if shift > 0 else "earlier")
+    return "different samples (at best shift %d frames, up to %d apart)" % (shift, largest)
 
 
 def median(values):
