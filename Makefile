@@ -30,6 +30,7 @@ sanitize: deps
 	@ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
 		scripts/with-pulse ctest --test-dir $(ASAN_BUILD) --output-on-failure -j $(JOBS) --timeout 600
 
+# `make bench`: quilgrab against ffmpeg and tcpdump; BENCH_RUNS=N runs per side and row.
 bench: build
 	@scripts/run-benchmarks $(BUILD)
 
