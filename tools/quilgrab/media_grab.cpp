@@ -146,12 +146,15 @@ GrabResult RunMediaGrab(const GrabRequest& request) {
     }
     QueueWindow window;
     int opened = 0;
-    {
+    if (!Interrupted()) {
         // Opening a stream blocks; Ctrl-C or SIGTERM meanwhile stops it through the grabber.
+        // A Stop that came before the open had begun is not seen by it, so it is repeated
+        // until the open gives up.
         std::jthread watcher([&](std::stop_token stop) {
-            while (!stop.stop_requested() && !Interrupted())
+            while (!stop.stop_requested()) {
+                if (Interrupted()) grabber->Stop();
                 std::this_thread::sleep_for(std::chrono::milliseconds(50));
-            if (Interrupted()) grabber->Stop();
+            }
         });
         opened = grabber->Open(0, request.isStream ? 1 : 0, format.format, request.input.c_str(),
                                request.output.c_str(), 0, 0);
