@@ -3,13 +3,14 @@
 // renderer the engine then cuts away) never needs one; without a server, pausing or running
 // the graph fails with VFW_E_NO_AUDIO_HARDWARE.
 
-#include <pulse/error.h>
-#include <pulse/simple.h>
-
 #include <cstdio>
+#include <memory>
+#include <mutex>
+#include <string>
 
 #include "platform/filters/class_ids.h"
 #include "platform/filters/filter_factories.h"
+#include "platform/filters/pulse_playback.h"
 #include "platform/graph/sink_filter.h"
 
 namespace quil::filters {
@@ -18,7 +19,8 @@ namespace {
 
 class AudioRenderer : public SinkFilter {
 public:
-    explicit AudioRenderer(const CLSID& clsid) : SinkFilter(clsid, false, L"Audio Input pin (rendered)") {}
+    explicit AudioRenderer(const CLSID& clsid)
+        : SinkFilter(clsid, false, L"Audio Input pin (rendered)") {}
     ~AudioRenderer() override { Close(); }
 
     // Pulse plays in real time, so the graph's position follows this renderer's pace.
@@ -47,40 +49,53 @@ public:
         attributes.prebuf = static_cast<uint32_t>(-1);
         attributes.minreq = static_cast<uint32_t>(-1);
         attributes.fragsize = static_cast<uint32_t>(-1);
-        int error = 0;
-        stream_ = pa_simple_new(nullptr, "Quillet", PA_STREAM_PLAYBACK, nullptr, "Playback",
-                                &sampleFormat, nullptr, &attributes, &error);
-        if (!stream_) {
-            std::fprintf(stderr, "Quillet: no sound output: %s\n", pa_strerror(error));
+        std::string error;
+        auto playback = PulsePlayback::Open(sampleFormat, attributes, &error);
+        if (!playback) {
+            std::fprintf(stderr, "Quillet: no sound output: %s\n", error.c_str());
             return VFW_E_NO_AUDIO_HARDWARE;
         }
+        std::lock_guard lock(playbackMutex_);
+        playback_ = std::move(playback);
         return S_OK;
     }
 
     HRESULT RenderSample(IMediaSample* sample) override {
-        if (!stream_) return VFW_E_NO_AUDIO_HARDWARE;
+        if (!playback_) return VFW_E_NO_AUDIO_HARDWARE;
         BYTE* data = nullptr;
         sample->GetPointer(&data);
         LONG length = sample->GetActualDataLength();
         if (length <= 0) return S_OK;
-        int error = 0;
-        if (pa_simple_write(stream_, data, static_cast<size_t>(length), &error) < 0) {
-            std::fprintf(stderr, "Quillet: sound output failed: %s\n", pa_strerror(error));
-            return VFW_E_NO_AUDIO_HARDWARE;
+        switch (playback_->Write(data, static_cast<size_t>(length))) {
+            case PulsePlayback::Result::kDone:
+                return S_OK;
+            case PulsePlayback::Result::kInterrupted:
+                return S_FALSE;  // stopping or seeking
+            case PulsePlayback::Result::kFailed:
+                break;
         }
-        return S_OK;
+        std::fprintf(stderr, "Quillet: sound output failed: %s\n", playback_->LastError().c_str());
+        return VFW_E_NO_AUDIO_HARDWARE;
     }
 
     HRESULT OnEndOfStream() override {
-        // Completion means the listener heard the end.
-        int error = 0;
-        if (stream_) pa_simple_drain(stream_, &error);
+        // Completion means the listener heard the end; a stop or seek cuts the wait short.
+        if (playback_) playback_->Drain();
         return S_OK;
     }
 
+    // The delivering thread may be waiting for the server with the render lock held: wake it
+    // first, so Stop and seeking never wait for the server to make room.
+    HRESULT Stop() override {
+        InterruptPlayback();
+        return SinkFilter::Stop();
+    }
+    void OnBeginFlush() override { InterruptPlayback(); }
+
     void OnEndFlush() override {
-        int error = 0;
-        if (stream_) pa_simple_flush(stream_, &error);
+        if (!playback_) return;
+        playback_->Flush();
+        playback_->Resume();
     }
 
     HRESULT StopStreaming() override {
@@ -89,15 +104,24 @@ public:
     }
 
 private:
-    void Close() {
-        if (!stream_) return;
-        int error = 0;
-        pa_simple_flush(stream_, &error);
-        pa_simple_free(stream_);
-        stream_ = nullptr;
+    void InterruptPlayback() {
+        std::lock_guard lock(playbackMutex_);
+        if (playback_) playback_->Interrupt();
     }
 
-    pa_simple* stream_ = nullptr;
+    void Close() {
+        std::unique_ptr<PulsePlayback> closing;
+        {
+            std::lock_guard lock(playbackMutex_);
+            closing = std::move(playback_);
+        }
+        closing.reset();
+    }
+
+    // Set and cleared with both the render lock and playbackMutex_ held; used while streaming
+    // under the render lock, and interrupted under playbackMutex_ alone.
+    std::unique_ptr<PulsePlayback> playback_;
+    std::mutex playbackMutex_;
 };
 
 class DSoundRenderer : public AudioRenderer {

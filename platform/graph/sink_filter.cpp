@@ -8,7 +8,9 @@ namespace quil {
 SinkInputPin::SinkInputPin(SinkFilter* filter, std::wstring name)
     : InputPin(filter, std::move(name)), sink_(filter) {}
 
-HRESULT SinkInputPin::CheckMediaType(const MediaType& type) { return sink_->CheckMediaType(type); }
+HRESULT SinkInputPin::CheckMediaType(const MediaType& type) {
+    return sink_->CheckMediaType(type);
+}
 
 HRESULT SinkInputPin::GetMediaType(int position, MediaType* type) {
     return sink_->GetPreferredType(position, type);
@@ -40,9 +42,7 @@ HRESULT SinkInputPin::EndOfStream() {
     {
         // A paused graph reports completion only once it runs again.
         std::unique_lock lock(sink_->waitMutex_);
-        sink_->waitChanged_.wait(lock, [&] {
-            return sink_->State() != State_Paused || flushing_;
-        });
+        sink_->waitChanged_.wait(lock, [&] { return sink_->State() != State_Paused || flushing_; });
     }
     std::lock_guard lock(sink_->renderLock_);
     if (!sink_->streaming_ || flushing_ || sink_->completed_) return S_OK;
@@ -51,6 +51,8 @@ HRESULT SinkInputPin::EndOfStream() {
         sink_->ReportError(hr);
         return S_OK;
     }
+    // A stop or seek that cut the sink's finishing short is no completion.
+    if (sink_->RenderInterrupted()) return S_OK;
     sink_->completed_ = true;
     sink_->NotifyEvent(EC_COMPLETE, S_OK, 0);
     return S_OK;

@@ -61,8 +61,8 @@ public:
     virtual HRESULT CheckMediaType(const MediaType& type) = 0;
     virtual HRESULT GetPreferredType(int, MediaType*) { return VFW_S_NO_MORE_ITEMS; }
     virtual HRESULT OnConnected() { return S_OK; }
-    virtual HRESULT StartStreaming() { return S_OK; }   // pause from stopped
-    virtual HRESULT StopStreaming() { return S_OK; }    // stop; finish files here too
+    virtual HRESULT StartStreaming() { return S_OK; }  // pause from stopped
+    virtual HRESULT StopStreaming() { return S_OK; }   // stop; finish files here too
     virtual HRESULT RenderSample(IMediaSample* sample) = 0;
     // End of the stream: complete the output. A failure is reported as EC_ERRORABORT.
     virtual HRESULT OnEndOfStream() { return S_OK; }
@@ -77,6 +77,8 @@ protected:
     // Waits until the graph runs and, for paced sinks, until the sample's time; false when
     // stopping or flushing interrupted the wait.
     bool WaitForRenderTime(IMediaSample* sample);
+    // True once stopping or flushing has begun.
+    bool RenderInterrupted() const { return IsStopped() || input_->IsFlushing(); }
     void ReportError(HRESULT hr);
 
     std::unique_ptr<SinkInputPin> input_;
