@@ -28,11 +28,11 @@ struct DrainWait {
 
 }  // namespace
 
-std::unique_ptr<PulsePlayback> PulsePlayback::Open(const pa_sample_spec& spec,
+std::unique_ptr<PulsePlayback> PulsePlayback::Open(const pa_sample_spec& sampleFormat,
                                                    const pa_buffer_attr& attributes,
                                                    std::string* error) {
     std::unique_ptr<PulsePlayback> playback(new PulsePlayback);
-    if (playback->Connect(spec, attributes)) return playback;
+    if (playback->Connect(sampleFormat, attributes)) return playback;
     if (error) *error = playback->LastError();
     return nullptr;
 }
@@ -52,7 +52,7 @@ bool PulsePlayback::WaitUntil(Done done, int seconds) {
     return done();
 }
 
-bool PulsePlayback::Connect(const pa_sample_spec& spec, const pa_buffer_attr& attributes) {
+bool PulsePlayback::Connect(const pa_sample_spec& sampleFormat, const pa_buffer_attr& attributes) {
     loop_ = pa_threaded_mainloop_new();
     if (!loop_) return false;
     context_ = pa_context_new(pa_threaded_mainloop_get_api(loop_), "Quillet");
@@ -68,7 +68,7 @@ bool PulsePlayback::Connect(const pa_sample_spec& spec, const pa_buffer_attr& at
                      },
                      kOpenSeconds);
     ready = ready && pa_context_get_state(context_) == PA_CONTEXT_READY;
-    if (ready) stream_ = pa_stream_new(context_, "Playback", &spec, nullptr);
+    if (ready) stream_ = pa_stream_new(context_, "Playback", &sampleFormat, nullptr);
     ready = ready && stream_;
     if (ready) {
         pa_stream_set_state_callback(stream_, &PulsePlayback::OnStreamState, this);

@@ -19,7 +19,7 @@ public:
     enum class Result { kDone, kInterrupted, kFailed };
 
     // Null when no server answers or it refuses the stream; `error` then says why.
-    static std::unique_ptr<PulsePlayback> Open(const pa_sample_spec& spec,
+    static std::unique_ptr<PulsePlayback> Open(const pa_sample_spec& sampleFormat,
                                                const pa_buffer_attr& attributes,
                                                std::string* error);
     ~PulsePlayback();
@@ -41,7 +41,7 @@ public:
 
 private:
     PulsePlayback() = default;
-    bool Connect(const pa_sample_spec& spec, const pa_buffer_attr& attributes);
+    bool Connect(const pa_sample_spec& sampleFormat, const pa_buffer_attr& attributes);
     // Waits on the loop (lock held) until `done` holds; false once `seconds` passed.
     template <class Done>
     bool WaitUntil(Done done, int seconds);
