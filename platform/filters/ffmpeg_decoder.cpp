@@ -9,6 +9,7 @@
 #include "platform/filters/class_ids.h"
 #include "platform/filters/ffmpeg_util.h"
 #include "platform/filters/filter_factories.h"
+#include "platform/filters/packet_sample.h"
 #include "platform/graph/transform_filter.h"
 
 namespace quil::filters {
@@ -119,7 +120,8 @@ public:
     HRESULT StartStreaming() override {
         codec_ = OpenDecoder(parameters_.get());
         frame_.reset(av_frame_alloc());
-        if (!codec_ || !frame_) return VFW_E_TYPE_NOT_ACCEPTED;
+        packet_.reset(av_packet_alloc());
+        if (!codec_ || !frame_ || !packet_) return VFW_E_TYPE_NOT_ACCEPTED;
         const WAVEFORMATEX* output = OutputType().WaveFormat();
         outputRate_ = output ? static_cast<int>(output->nSamplesPerSec) : 0;
         outputChannels_ = output ? output->nChannels : 0;
@@ -131,6 +133,7 @@ public:
     HRESULT StopStreaming() override {
         codec_.reset();
         frame_.reset();
+        packet_.reset();
         resampler_.reset();
         scaler_.reset();
         pending_.clear();
@@ -146,20 +149,29 @@ public:
         bool timed = SUCCEEDED(sample->GetTime(&start, &stop));
         if (length <= 0) return S_OK;
 
+        bool sync = sample->IsSyncPoint() == S_OK;
+        size_t size = static_cast<size_t>(length);
         if (IsPcmCodec(parameters_->codec_id) && parameters_->block_align > 0) {
+            auto align = static_cast<size_t>(parameters_->block_align);
             // Sample frames may straddle input buffers; the PCM decoders only take whole ones.
-            if (!pending_.empty()) timed = false;
-            pending_.insert(pending_.end(), data, data + length);
-            size_t whole = pending_.size() / static_cast<size_t>(parameters_->block_align) *
-                           static_cast<size_t>(parameters_->block_align);
-            if (whole == 0) return S_OK;
-            HRESULT hr = Decode(pending_.data(), whole, timed ? &start : nullptr,
-                                sample->IsSyncPoint() == S_OK);
-            pending_.erase(pending_.begin(), pending_.begin() + static_cast<ptrdiff_t>(whole));
-            return hr;
+            if (!pending_.empty() || size % align != 0) {
+                if (!pending_.empty()) timed = false;
+                pending_.insert(pending_.end(), data, data + length);
+                size_t whole = pending_.size() / align * align;
+                if (whole == 0) return S_OK;
+                HRESULT hr = CopyPacket(pending_.data(), whole)
+                                 ? Decode(timed ? &start : nullptr, sync)
+                                 : StreamingError(E_OUTOFMEMORY);
+                pending_.erase(pending_.begin(), pending_.begin() + static_cast<ptrdiff_t>(whole));
+                return hr;
+            }
         }
-        return Decode(data, static_cast<size_t>(length), timed ? &start : nullptr,
-                      sample->IsSyncPoint() == S_OK);
+        // A demuxed packet's buffer is shared, not copied.
+        auto carried = QueryAs<IPacketSample>(sample);
+        bool ready = carried && carried->Buffer() ? ShareBuffer(carried->Buffer(), data, size)
+                                                  : CopyPacket(data, size);
+        if (!ready) return StreamingError(E_OUTOFMEMORY);
+        return Decode(timed ? &start : nullptr, sync);
     }
 
     HRESULT OnEndOfStream() override {
@@ -187,18 +199,32 @@ private:
         nextVideoTime_ = 0;
     }
 
-    HRESULT Decode(const BYTE* data, size_t size, const REFERENCE_TIME* start, bool sync) {
-        ffmpeg::PacketPtr packet(av_packet_alloc());
-        if (!packet || av_new_packet(packet.get(), static_cast<int>(size)) < 0)
-            return StreamingError(E_OUTOFMEMORY);
-        std::memcpy(packet->data, data, size);
+    bool CopyPacket(const BYTE* data, size_t size) {
+        av_packet_unref(packet_.get());
+        if (av_new_packet(packet_.get(), static_cast<int>(size)) < 0) return false;
+        std::memcpy(packet_->data, data, size);
+        return true;
+    }
+
+    bool ShareBuffer(AVBufferRef* buffer, const BYTE* data, size_t size) {
+        av_packet_unref(packet_.get());
+        packet_->buf = av_buffer_ref(buffer);
+        if (!packet_->buf) return false;
+        packet_->data = const_cast<BYTE*>(data);
+        packet_->size = static_cast<int>(size);
+        return true;
+    }
+
+    // Decodes packet_, which holds the input's bytes and nothing else yet.
+    HRESULT Decode(const REFERENCE_TIME* start, bool sync) {
+        AVPacket* packet = packet_.get();
         packet->pts = start ? *start : AV_NOPTS_VALUE;
         if (sync) packet->flags |= AV_PKT_FLAG_KEY;
-        int error = avcodec_send_packet(codec_.get(), packet.get());
+        int error = avcodec_send_packet(codec_.get(), packet);
         if (error == AVERROR(EAGAIN)) {
             HRESULT hr = ReceiveFrames();
             if (hr != S_OK) return hr;
-            error = avcodec_send_packet(codec_.get(), packet.get());
+            error = avcodec_send_packet(codec_.get(), packet);
         }
         if (error == AVERROR(ENOMEM)) return StreamingError(E_OUTOFMEMORY);
         int before = framesDecoded_;
@@ -352,6 +378,7 @@ private:
     REFERENCE_TIME frameTime_ = kDefaultFrameTime;
     ffmpeg::CodecPtr codec_;
     ffmpeg::FramePtr frame_;
+    ffmpeg::PacketPtr packet_;  // reused for every input; the codec keeps its own reference
     ffmpeg::ResamplerPtr resampler_;
     ffmpeg::ScalerPtr scaler_;
     AVChannelLayout inputLayout_{};

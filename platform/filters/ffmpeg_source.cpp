@@ -11,6 +11,7 @@ extern "C" {
 #include "platform/com/strings.h"
 #include "platform/filters/class_ids.h"
 #include "platform/filters/filter_factories.h"
+#include "platform/filters/packet_sample.h"
 
 namespace quil::filters {
 
@@ -24,10 +25,13 @@ constexpr DWORD AM_SEEKING_CanGetDuration = 0x20;
 constexpr DWORD AM_SEEKING_PositioningBitsMask = 0x3;
 constexpr DWORD AM_SEEKING_RelativePositioning = 2;
 
-constexpr LONG kSampleBuffers = 4;
 // Enough read-ahead to ride out poorly interleaved files without holding unbounded memory.
 constexpr size_t kMaxQueuedPackets = 1024;
 constexpr size_t kMaxQueuedBytes = 32u << 20;
+// A demuxer that found the queue full waits until delivery has drained it to half, so it is
+// woken once per few hundred packets instead of once per packet.
+constexpr size_t kLowWaterPackets = kMaxQueuedPackets / 2;
+constexpr size_t kLowWaterBytes = kMaxQueuedBytes / 2;
 // How often the demuxer looks for a new stream title in a Shoutcast stream.
 constexpr uint64_t kTitlePollPackets = 64;
 
@@ -57,27 +61,16 @@ MediaType StreamMediaType(const AVStream* stream) {
     return ffmpeg::CompressedMediaType(p, rate);
 }
 
-LONG BufferSizeFor(const AVStream* stream) {
-    const AVCodecParameters* p = stream->codecpar;
-    if (p->codec_type == AVMEDIA_TYPE_VIDEO) {
-        // Raw and lightly compressed video carries whole frames in one packet.
-        int64_t frame = int64_t(p->width) * p->height * 4 + 4096;
-        return static_cast<LONG>(std::max<int64_t>(frame, 2 << 20));
-    }
-    return 512 << 10;
-}
-
 }  // namespace
 
 // DemuxOutputPin
 
 DemuxOutputPin::DemuxOutputPin(FfmpegSource* source, std::wstring name, int streamIndex,
-                               MediaType type, LONG bufferSize)
+                               MediaType type)
     : OutputPin(source, std::move(name)),
       source_(source),
       streamIndex_(streamIndex),
-      offered_(std::move(type)),
-      bufferSize_(bufferSize) {}
+      offered_(std::move(type)) {}
 
 DemuxOutputPin::~DemuxOutputPin() {
     StopDelivery();
@@ -97,12 +90,11 @@ HRESULT DemuxOutputPin::GetMediaType(int position, MediaType* type) {
 }
 
 HRESULT DemuxOutputPin::DecideBufferSize(IMemAllocator* allocator, ALLOCATOR_PROPERTIES* request) {
-    request->cBuffers = std::max(request->cBuffers, kSampleBuffers);
-    request->cbBuffer = std::max(request->cbBuffer, bufferSize_);
+    // Samples carry the demuxed packets themselves; the allocator only completes the connection.
+    request->cBuffers = std::max<LONG>(request->cBuffers, 1);
+    request->cbBuffer = std::max<LONG>(request->cbBuffer, 1);
     ALLOCATOR_PROPERTIES actual{};
-    HRESULT hr = allocator->SetProperties(request, &actual);
-    if (FAILED(hr)) return hr;
-    return actual.cbBuffer < bufferSize_ ? E_FAIL : S_OK;
+    return allocator->SetProperties(request, &actual);
 }
 
 HRESULT DemuxOutputPin::Active() {
@@ -112,7 +104,7 @@ HRESULT DemuxOutputPin::Active() {
         std::lock_guard lock(source_->mutex_);
         queue_.clear();
         queuedBytes_ = 0;
-        exit_ = flushing_ = busy_ = refused_ = false;
+        exit_ = flushing_ = busy_ = refused_ = demuxerWaiting_ = starving_ = false;
         discontinuity_ = true;
     }
     thread_ = std::thread(&DemuxOutputPin::DeliveryLoop, this);
@@ -131,8 +123,6 @@ void DemuxOutputPin::StopDelivery() {
         exit_ = true;
         source_->changed_.notify_all();
     }
-    // Wakes the thread when it waits for a free buffer.
-    if (allocator_) allocator_->Decommit();
     thread_.join();
     std::lock_guard lock(source_->mutex_);
     queue_.clear();
@@ -143,14 +133,24 @@ bool DemuxOutputPin::QueueFull() const {
     return queue_.size() >= kMaxQueuedPackets || queuedBytes_ >= kMaxQueuedBytes;
 }
 
+bool DemuxOutputPin::QueueLow() const {
+    return queue_.size() <= kLowWaterPackets && queuedBytes_ <= kLowWaterBytes;
+}
+
 void DemuxOutputPin::Push(Item item, std::unique_lock<std::mutex>& lock) {
     auto& source = *source_;
     bool endOfStream = !item.packet;
     if (!endOfStream) {
-        source.changed_.wait(lock, [&] {
-            return source.command_ != FfmpegSource::Command::None || flushing_ || exit_ ||
-                   !QueueFull();
-        });
+        if (QueueFull()) {
+            // Another stream running dry must not wait for this one to drain (a file whose
+            // streams lie far apart).
+            source.changed_.wait(lock, [&] {
+                bool go = source.command_ != FfmpegSource::Command::None || flushing_ || exit_ ||
+                          QueueLow() || (!QueueFull() && source.AnyPinStarving());
+                demuxerWaiting_ = !go;
+                return go;
+            });
+        }
         if (source.command_ != FfmpegSource::Command::None || refused_) return;
     }
     if (flushing_ || exit_) return;
@@ -166,40 +166,39 @@ void DemuxOutputPin::DeliveryLoop() {
     auto& source = *source_;
     while (true) {
         Item item;
+        bool discontinuity = false;
         {
             std::unique_lock lock(source.mutex_);
             busy_ = false;
             // A seek waits for the delivery threads to be idle.
             if (source.command_ != FfmpegSource::Command::None) source.changed_.notify_all();
-            source.changed_.wait(lock, [&] { return exit_ || !queue_.empty(); });
+            if (queue_.empty() && !exit_) {
+                starving_ = true;
+                if (source.DemuxerWaiting()) source.changed_.notify_all();
+                source.changed_.wait(lock, [&] { return exit_ || !queue_.empty(); });
+                starving_ = false;
+            }
             if (exit_) return;
-            bool wasFull = QueueFull();
             item = std::move(queue_.front());
             queue_.pop_front();
             if (item.packet) queuedBytes_ -= static_cast<size_t>(item.packet->size);
             busy_ = true;
-            // The demuxer waits only while the queue is full.
-            if (wasFull) source.changed_.notify_all();
+            if (demuxerWaiting_ && (QueueLow() || source.AnyPinStarving())) {
+                demuxerWaiting_ = false;  // one wake-up per refill
+                source.changed_.notify_all();
+            }
+            if (item.packet) discontinuity = std::exchange(discontinuity_, false);
         }
         if (!item.packet) {
             if (item.failed) source.ReportBreak();
             DeliverEndOfStream();
             continue;
         }
-        ComPtr<IMediaSample> sample;
-        if (FAILED(GetDeliveryBuffer(sample.Put()))) continue;  // stopping
-        if (item.packet->size > sample->GetSize()) continue;    // cannot be carried whole
-        BYTE* buffer = nullptr;
-        sample->GetPointer(&buffer);
-        std::memcpy(buffer, item.packet->data, static_cast<size_t>(item.packet->size));
-        sample->SetActualDataLength(item.packet->size);
+        // The packet travels on as it was read; nothing is copied.
+        auto sample = MakeCom<PacketSample>(std::move(item.packet));
         if (item.hasTime) sample->SetTime(&item.start, &item.stop);
         sample->SetSyncPoint(item.sync);
-        {
-            std::lock_guard lock(source.mutex_);
-            sample->SetDiscontinuity(discontinuity_);
-            discontinuity_ = false;
-        }
+        sample->SetDiscontinuity(discontinuity);
         HRESULT hr = Deliver(sample.Get());
         sample = nullptr;
         if (FAILED(hr)) {
@@ -266,8 +265,8 @@ HRESULT FfmpegSource::Load(LPCWSTR file, const AM_MEDIA_TYPE*) {
             int number = isVideo ? ++video : ++audio;
             std::wstring name = isVideo ? L"Video" : L"Audio";
             if (number > 1) name += L" " + std::to_wstring(number);
-            pins_.push_back(std::make_unique<DemuxOutputPin>(
-                this, name, static_cast<int>(i), StreamMediaType(stream), BufferSizeFor(stream)));
+            pins_.push_back(std::make_unique<DemuxOutputPin>(this, name, static_cast<int>(i),
+                                                             StreamMediaType(stream)));
             pinOfStream_[i] = pins_.back().get();
         }
         if (pins_.empty()) {
@@ -426,6 +425,15 @@ void FfmpegSource::EndAllStreams(std::unique_lock<std::mutex>& lock, bool failed
         item.failed = failed;
         pin->Push(std::move(item), lock);
     }
+}
+
+bool FfmpegSource::DemuxerWaiting() const {
+    return std::any_of(pins_.begin(), pins_.end(),
+                       [](const auto& pin) { return pin->demuxerWaiting_; });
+}
+
+bool FfmpegSource::AnyPinStarving() const {
+    return std::any_of(pins_.begin(), pins_.end(), [](const auto& pin) { return pin->starving_; });
 }
 
 void FfmpegSource::ReportBreak() {

@@ -24,8 +24,7 @@ class FfmpegSource;
 
 class DemuxOutputPin : public OutputPin {
 public:
-    DemuxOutputPin(FfmpegSource* source, std::wstring name, int streamIndex, MediaType type,
-                   LONG bufferSize);
+    DemuxOutputPin(FfmpegSource* source, std::wstring name, int streamIndex, MediaType type);
     ~DemuxOutputPin() override;
 
     HRESULT CheckMediaType(const MediaType& type) override;
@@ -50,13 +49,13 @@ private:
     // Called with the source's mutex held.
     void Push(Item item, std::unique_lock<std::mutex>& lock);
     bool QueueFull() const;
+    bool QueueLow() const;
     void DeliveryLoop();
     void StopDelivery();
 
     FfmpegSource* source_;
     int streamIndex_;
     MediaType offered_;
-    LONG bufferSize_;
     std::thread thread_;
     // Guarded by the source's mutex.
     std::deque<Item> queue_;
@@ -64,7 +63,9 @@ private:
     bool exit_ = false;
     bool flushing_ = false;
     bool busy_ = false;
-    bool refused_ = false;  // downstream failed; drop until the next flush or run
+    bool demuxerWaiting_ = false;  // for room in this queue, until it is low
+    bool starving_ = false;        // the delivery thread waits on an empty queue
+    bool refused_ = false;         // downstream failed; drop until the next flush or run
     bool discontinuity_ = true;
 };
 
@@ -137,6 +138,9 @@ private:
     void EndAllStreams(std::unique_lock<std::mutex>& lock, bool failed);
     // Called by each pin that reached the point where the stream broke; the last one reports.
     void ReportBreak();
+    // With the mutex held.
+    bool DemuxerWaiting() const;
+    bool AnyPinStarving() const;
     void SnapshotMetadata();
     void PollStreamTitle();
 
