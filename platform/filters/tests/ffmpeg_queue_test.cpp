@@ -1,0 +1,256 @@
+// The splitter's packet queues: a demuxer that found a queue full sleeps until delivery has
+// drained it, and wakes for stops, seeks, the end of the stream and a stream running dry.
+
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <thread>
+
+#include "platform/filters/class_ids.h"
+#include "platform/filters/ffmpeg_source.h"
+#include "platform/filters/tests/media_test_util.h"
+
+namespace quil::test {
+namespace {
+
+constexpr CLSID kPacketSinkClsid = quil::Guid("{6B1E0C94-2F7A-4D38-A5C1-93E0B4D27F58}");
+constexpr uint64_t kFullQueue = 1024;  // packets a queue holds before the demuxer waits
+constexpr REFERENCE_TIME kSecond = 10'000'000;
+
+std::string LongMp3() {
+    return MediaFixture("long.mp3", ToneInput(44100, 60) + " -c:a libmp3lame -b:a 128k");
+}
+
+// A minute of video with its audio (MP3 packets of 26 ms, so one full queue holds 27 s).
+std::string LongMovie() {
+    return MediaFixture("long.avi", VideoInput(60) + " " + ToneInput(44100, 60) +
+                                        " -c:v mpeg4 -c:a libmp3lame -b:a 128k");
+}
+
+// Takes the compressed packets as they are. Closed, it holds the delivering thread before each
+// sample until the test lets more through; stopping and flushing open it.
+class PacketSink : public SinkFilter {
+public:
+    PacketSink() : SinkFilter(kPacketSinkClsid, false, L"In") {}
+
+    HRESULT CheckMediaType(const MediaType&) override { return S_OK; }
+
+    HRESULT RenderSample(IMediaSample* sample) override {
+        std::unique_lock lock(mutex_);
+        changed_.wait(lock, [&] { return allowance_ > 0 || interrupted_; });
+        if (!interrupted_) --allowance_;
+        BYTE* data = nullptr;
+        sample->GetPointer(&data);
+        for (LONG i = 0; i < sample->GetActualDataLength(); ++i)
+            hash_ = (hash_ ^ data[i]) * 1099511628211ull;
+        ++samples_;
+        REFERENCE_TIME start = 0, stop = 0;
+        if (SUCCEEDED(sample->GetTime(&start, &stop))) {
+            if (samples_ == 1) first_ = start;
+            latest_ = std::max(latest_, start);
+        }
+        changed_.notify_all();
+        return S_OK;
+    }
+
+    HRESULT Stop() override {
+        Interrupt();
+        HRESULT hr = SinkFilter::Stop();
+        std::lock_guard lock(mutex_);
+        interrupted_ = false;
+        return hr;
+    }
+    HRESULT StartStreaming() override {
+        Reset();
+        return S_OK;
+    }
+    void OnBeginFlush() override { Interrupt(); }
+    void OnEndFlush() override {
+        Reset();
+        std::lock_guard lock(mutex_);
+        interrupted_ = false;
+    }
+
+    void Let(uint64_t samples) {
+        std::lock_guard lock(mutex_);
+        allowance_ += samples;
+        changed_.notify_all();
+    }
+    void Open() { Let(UINT64_MAX / 2); }
+    void Close() {
+        std::lock_guard lock(mutex_);
+        allowance_ = 0;
+    }
+    // Waits until `samples` samples have arrived.
+    bool WaitFor(uint64_t samples, int timeoutMs = 20000) {
+        std::unique_lock lock(mutex_);
+        return changed_.wait_for(lock, std::chrono::milliseconds(timeoutMs),
+                                 [&] { return samples_ >= samples; });
+    }
+    uint64_t Samples() {
+        std::lock_guard lock(mutex_);
+        return samples_;
+    }
+    uint64_t Hash() {
+        std::lock_guard lock(mutex_);
+        return hash_;
+    }
+    REFERENCE_TIME First() {
+        std::lock_guard lock(mutex_);
+        return first_;
+    }
+    REFERENCE_TIME Latest() {
+        std::lock_guard lock(mutex_);
+        return latest_;
+    }
+
+private:
+    void Interrupt() {
+        std::lock_guard lock(mutex_);
+        interrupted_ = true;
+        changed_.notify_all();
+    }
+    void Reset() {
+        std::lock_guard lock(mutex_);
+        samples_ = 0;
+        hash_ = 1469598103934665603ull;
+        first_ = latest_ = 0;
+    }
+
+    std::mutex mutex_;
+    std::condition_variable changed_;
+    uint64_t allowance_ = UINT64_MAX / 2;
+    bool interrupted_ = false;
+    uint64_t samples_ = 0;
+    uint64_t hash_ = 1469598103934665603ull;
+    REFERENCE_TIME first_ = 0, latest_ = 0;
+};
+
+// The splitter with its read count in view.
+class WatchedSource : public filters::FfmpegSource {
+public:
+    WatchedSource() : FfmpegSource(CLSID_FfmpegSource) {}
+    uint64_t PacketsRead() { return ReadStatistics().packets; }
+};
+
+template <class Condition>
+bool WaitUntil(Condition condition, int timeoutMs = 20000) {
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+    while (!condition()) {
+        if (std::chrono::steady_clock::now() > deadline) return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    return true;
+}
+
+struct Rig {
+    ComPtr<IGraphBuilder> graph = NewGraph();
+    ComPtr<WatchedSource> source = MakeCom<WatchedSource>();
+    ComPtr<IMediaControl> control;
+    std::vector<ComPtr<PacketSink>> sinks;  // one per output pin, in pin order
+
+    explicit Rig(const std::string& path) {
+        EXPECT_EQ(source->Load(Widen(path).c_str(), nullptr), S_OK);
+        EXPECT_EQ(graph->AddFilter(source.Get(), L"Source"), S_OK);
+        for (int n = 1; auto pin = FindPinByIndex(source.Get(), PINDIR_OUTPUT, n); ++n) {
+            auto sink = MakeCom<PacketSink>();
+            EXPECT_EQ(graph->AddFilter(sink.Get(), (L"Sink " + std::to_wstring(n)).c_str()), S_OK);
+            EXPECT_EQ(graph->Connect(pin.Get(), sink->Input()), S_OK);
+            sinks.push_back(sink);
+        }
+        control = QueryAs<IMediaControl>(graph.Get());
+    }
+    // Runs with every sink open to the end: what each sink received.
+    std::vector<std::pair<uint64_t, uint64_t>> RunWhole() {
+        for (auto& sink : sinks) sink->Open();
+        EXPECT_EQ(RunToEnd(graph.Get()).code, EC_COMPLETE);
+        std::vector<std::pair<uint64_t, uint64_t>> received;
+        for (auto& sink : sinks) received.push_back({sink->Samples(), sink->Hash()});
+        return received;
+    }
+    // Runs with the sink closed until the demuxer has filled its queue and waits.
+    void RunUntilQueueFull() {
+        sinks[0]->Close();
+        uint64_t before = source->PacketsRead();
+        ASSERT_EQ(control->Run(), S_OK);
+        ASSERT_TRUE(WaitUntil([&] { return source->PacketsRead() > before + kFullQueue; }));
+    }
+};
+
+// Stopping works whatever the demuxer waits for: a full queue, a queue drained only partly
+// (still above the mark it refills from), or a queue drained below it; a whole run afterwards
+// delivers every packet once and in order.
+TEST(FfmpegSourceQueue, StopsWhileTheDemuxerWaitsAndRunsWholeAfterwards) {
+    Rig rig(LongMp3());
+    auto whole = rig.RunWhole();
+    ASSERT_GT(whole[0].first, 2 * kFullQueue);
+    for (uint64_t drained : {0u, 100u, 700u}) {
+        SCOPED_TRACE(drained);
+        rig.RunUntilQueueFull();
+        rig.sinks[0]->Let(drained);
+        EXPECT_TRUE(rig.sinks[0]->WaitFor(drained));
+        EXPECT_EQ(rig.control->Stop(), S_OK);
+        EXPECT_EQ(rig.RunWhole(), whole);
+    }
+}
+
+// A stream that was held back with a full queue still ends: the rest drains, then the end of the
+// stream arrives, with nothing lost or doubled.
+TEST(FfmpegSourceQueue, AFullQueueDrainsToTheEnd) {
+    Rig rig(LongMp3());
+    auto whole = rig.RunWhole();
+    rig.RunUntilQueueFull();
+    rig.sinks[0]->Open();
+    EXPECT_EQ(WaitForEnd(rig.graph.Get()).code, EC_COMPLETE);
+    rig.control->Stop();
+    EXPECT_EQ(rig.sinks[0]->Samples(), whole[0].first);
+    EXPECT_EQ(rig.sinks[0]->Hash(), whole[0].second);
+}
+
+// A seek while the demuxer waits on a full queue drops what was queued: what follows starts at
+// the new position and matches a run started there.
+TEST(FfmpegSourceQueue, ASeekDropsTheQueuedPackets) {
+    Rig rig(LongMp3());
+    auto position = QueryAs<IMediaPosition>(rig.graph.Get());
+    ASSERT_EQ(position->put_CurrentPosition(40.0), S_OK);
+    auto fromThere = rig.RunWhole();
+    ASSERT_EQ(position->put_CurrentPosition(0.0), S_OK);
+    rig.RunUntilQueueFull();
+    ASSERT_EQ(position->put_CurrentPosition(40.0), S_OK);
+    rig.sinks[0]->Open();
+    EXPECT_EQ(WaitForEnd(rig.graph.Get()).code, EC_COMPLETE);
+    rig.control->Stop();
+    EXPECT_EQ(rig.sinks[0]->Samples(), fromThere[0].first);
+    EXPECT_EQ(rig.sinks[0]->Hash(), fromThere[0].second);
+    EXPECT_LT(std::abs(rig.sinks[0]->First()), 1'000'000);
+}
+
+// While the audio is held with a full queue, the video runs dry; each audio packet taken then
+// lets the demuxer read on, so the video keeps coming without waiting for the audio queue to
+// drain to its refill mark.
+TEST(FfmpegSourceQueue, AStreamRunningDryIsFedWhileAnotherQueueIsFull) {
+    Rig rig(LongMovie());
+    ASSERT_EQ(rig.sinks.size(), 2u);
+    auto audio = OutputPinOf(rig.source.Get(), MEDIATYPE_Audio);
+    ComPtr<IPin> first;
+    ASSERT_EQ(FindPinByIndex(rig.source.Get(), PINDIR_OUTPUT, 1)
+                  ->QueryInterface(IID_PPV_ARGS(first.Put())),
+              S_OK);
+    if (first.Get() != audio.Get()) std::swap(rig.sinks[0], rig.sinks[1]);
+    auto& audioSink = rig.sinks[0];
+    auto& videoSink = rig.sinks[1];
+    rig.RunUntilQueueFull();
+    // A full audio queue holds about 27 s; the video stops about there.
+    ASSERT_TRUE(WaitUntil([&] { return videoSink->Latest() > 20 * kSecond; }));
+    // 200 packets (5 s) is far less than the audio queue must lose before a refill.
+    for (uint64_t taken = 1; taken <= 200; ++taken) {
+        audioSink->Let(1);
+        ASSERT_TRUE(audioSink->WaitFor(taken));
+    }
+    EXPECT_TRUE(WaitUntil([&] { return videoSink->Latest() > 29 * kSecond; }))
+        << videoSink->Latest();
+    EXPECT_EQ(rig.control->Stop(), S_OK);
+}
+
+}  // namespace
+}  // namespace quil::test
