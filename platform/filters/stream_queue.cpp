@@ -21,9 +21,9 @@ namespace {
 // A full queue takes new samples again only once it has drained to the low mark, and an empty
 // one is delivered from again once a batch has come (or the stream ends), so the two threads
 // wake each other once per batch instead of once per sample.
-constexpr size_t kMaxQueued = 24;
-constexpr size_t kLowQueued = 8;
-constexpr size_t kBatch = 8;
+constexpr size_t kMaxQueued = 64;
+constexpr size_t kLowQueued = 16;
+constexpr size_t kBatch = 16;
 constexpr LONG kUpstreamBuffers = kMaxQueued + 4;
 
 class StreamQueue;
