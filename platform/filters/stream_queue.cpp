@@ -235,7 +235,7 @@ private:
     std::mutex mutex_;
     std::condition_variable changed_;
     std::deque<Entry> queue_;
-    bool exit_ = false;
+    bool exit_ = true;  // no delivery thread: nothing may be queued
     bool flushing_ = false;
     bool busy_ = false;
     bool upstreamWaiting_ = false;
