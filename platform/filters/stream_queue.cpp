@@ -1,9 +1,10 @@
 // "Stream Queue": passes its input's samples on from a thread of its own, so the filters
-// upstream (a decoder) and downstream (an encoder and the file writer) work on two cores. The
-// samples themselves are queued, not copied; the upstream allocator is asked for enough
-// buffers to fill the queue.
+// upstream (a decoder) and downstream (an encoder and the file writer) work on two cores while
+// cores are spare (see SpareCores). The samples themselves are queued, not copied; the upstream
+// allocator is asked for enough buffers to fill the queue.
 
 #include <algorithm>
+#include <atomic>
 #include <condition_variable>
 #include <deque>
 #include <memory>
@@ -25,6 +26,15 @@ constexpr size_t kMaxQueued = 64;
 constexpr size_t kLowQueued = 16;
 constexpr size_t kBatch = 16;
 constexpr LONG kUpstreamBuffers = kMaxQueued + 4;
+
+// Queues streaming in this process. With more of them than half the cores, the cores are busy
+// with other streams already and a hand-over only costs, so samples are passed on at once.
+std::atomic<unsigned> streamingQueues{0};
+
+bool SpareCores() {
+    static const unsigned cores = std::max(1u, std::thread::hardware_concurrency());  // reads /sys
+    return streamingQueues.load() * 2 <= cores;
+}
 
 class StreamQueue;
 
@@ -108,8 +118,19 @@ public:
         if (exit_) return VFW_E_WRONG_STATE;
         if (flushing_) return S_FALSE;
         if (downstream_ != S_OK) return downstream_;
-        Push({ComPtr<IMediaSample>(sample), Kind::Sample});
-        return S_OK;
+        if (!queue_.empty() || busy_ || SpareCores()) {
+            Push({ComPtr<IMediaSample>(sample), Kind::Sample});
+            return S_OK;
+        }
+        // Nothing queued and the delivery thread idle: the order holds when the caller delivers.
+        busy_ = true;
+        lock.unlock();
+        HRESULT hr = output_->Deliver(sample);
+        lock.lock();
+        busy_ = false;
+        if (hr != S_OK && !flushing_) downstream_ = hr;
+        if (flushing_) changed_.notify_all();  // the flush waits for the delivery to end
+        return hr;
     }
     void PutEnd() {
         std::lock_guard lock(mutex_);
@@ -169,6 +190,7 @@ private:
             downstream_ = S_OK;
         }
         thread_ = std::thread(&StreamQueue::DeliveryLoop, this);
+        ++streamingQueues;
     }
 
     void StopThread() {
@@ -179,6 +201,7 @@ private:
             changed_.notify_all();
         }
         thread_.join();
+        --streamingQueues;
         std::lock_guard lock(mutex_);
         queue_.clear();
     }

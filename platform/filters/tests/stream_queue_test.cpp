@@ -1,6 +1,9 @@
 // The stream queue between a decoder and what consumes its output: the stream passes unchanged,
 // and stops, seeks and a failing consumer reach across the thread boundary.
 
+#include <algorithm>
+#include <memory>
+
 #include "platform/filters/tests/queue_test_util.h"
 
 namespace quil::test {
@@ -57,6 +60,29 @@ TEST(StreamQueue, PassesTheStreamOnUnchanged) {
     Chain queued(LongMp3(), true);
     EXPECT_EQ(queued.RunWhole(), direct);
     EXPECT_EQ(queued.RunWhole(), direct);  // and again after a stop
+}
+
+// Streams running side by side in one process, more than the cores make threads for: each
+// queue starts with a thread of its own and passes samples on directly once the others run,
+// and every stream still arrives whole and in order.
+TEST(StreamQueue, SeveralStreamsAtOnceEachPassUnchanged) {
+    auto direct = Chain(LongMp3(), false).RunWhole();
+    unsigned count = std::clamp(std::thread::hardware_concurrency(), 2u, 4u);
+    std::vector<std::unique_ptr<Chain>> chains;
+    for (unsigned i = 0; i < count; ++i) {
+        chains.push_back(std::make_unique<Chain>(LongMp3(), true));
+        chains.back()->sink->Open();
+    }
+    for (auto& chain : chains) {
+        ASSERT_EQ(chain->control->Run(), S_OK);
+        // The next one starts while this one streams.
+        ASSERT_TRUE(chain->sink->WaitFor(20));
+    }
+    for (auto& chain : chains) {
+        EXPECT_EQ(WaitForEnd(chain->graph.Get()).code, EC_COMPLETE);
+        chain->control->Stop();
+        EXPECT_EQ(std::make_pair(chain->sink->Bytes(), chain->sink->Hash()), direct);
+    }
 }
 
 // A stop while the decoder waits for room in the queue (and the splitter for room in its own)
