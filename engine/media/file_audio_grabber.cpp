@@ -299,6 +299,12 @@ int FileGrabber::OpenGraph(int playOnly, int isStream, int outputFormat, const c
                 if (!teeSecond) return 0;
                 chainFeed = teeSecond.Get();
             }
+            // Decoding on one thread, encoding and writing on another: one file uses two cores.
+            auto queue = core_.AddFilter(CLSID_StreamQueue, L"Stream Queue");
+            auto queueIn = queue ? FindPinByIndex(queue.Get(), PINDIR_INPUT, 1) : ComPtr<IPin>();
+            if (!queueIn || FAILED(core_.graph->Connect(chainFeed, queueIn.Get()))) return 0;
+            auto queueOut = FindPinByIndex(queue.Get(), PINDIR_OUTPUT, 1);
+            chainFeed = queueOut.Get();
             ChainPolicy policy;  // media files: MP3 settings before, OGG quality after connect
             if (!core_.BuildChain(outputFormat, chainFeed, policy)) return 0;
         }

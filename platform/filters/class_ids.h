@@ -23,3 +23,4 @@ constexpr CLSID CLSID_PcmConverter = quil::Guid("{4D1C7B52-9E0A-4F3B-8A61-2C5D0E
 constexpr CLSID CLSID_WavFileSource = quil::Guid("{8F2A6C31-5B7D-4E90-A1C4-7D3E2B9F0A58}");
 constexpr CLSID CLSID_FfmpegSource = quil::Guid("{2B7E5C19-0A4F-4D83-9C62-E15F7A3D8B40}");
 constexpr CLSID CLSID_FfmpegDecoder = quil::Guid("{C3A19F6E-7B20-4E5D-8A14-6F0D92B5E371}");
+constexpr CLSID CLSID_StreamQueue = quil::Guid("{A74AA657-8137-4E08-B609-D93D5AAB8FD6}");

@@ -24,6 +24,7 @@ HRESULT CreateOggMultiplexer(REFIID iid, void** out);
 HRESULT CreateAsfWriter(REFIID iid, void** out);
 HRESULT CreateFfmpegSource(REFIID iid, void** out);
 HRESULT CreateFfmpegDecoder(REFIID iid, void** out);
+HRESULT CreateStreamQueue(REFIID iid, void** out);
 HRESULT CreateWMAsfReader(REFIID iid, void** out);
 HRESULT CreateWMSourceFilter(REFIID iid, void** out);
 HRESULT CreateVideoRenderer(REFIID iid, void** out);

@@ -27,6 +27,7 @@ const ClassEntry kStockFilters[] = {
     {CLSID_AsfWriter, "ASF Writer", &CreateAsfWriter},
     {CLSID_FfmpegSource, "FFmpeg Source", &CreateFfmpegSource},
     {CLSID_FfmpegDecoder, "FFmpeg Decoder", &CreateFfmpegDecoder},
+    {CLSID_StreamQueue, "Stream Queue", &CreateStreamQueue},
     {CLSID_WMAsfReader, "WM ASF Reader", &CreateWMAsfReader},
     {CLSID_WMSourceFilter, "Windows Media Source Filter", &CreateWMSourceFilter},
     {CLSID_VideoRenderer, "Video Renderer", &CreateVideoRenderer},

@@ -88,6 +88,7 @@ TEST(FileGrabberGraph, KeepVideoZeroRemovesTheWholeVideoPath) {
     EXPECT_FALSE(contents.Has(L"SampleGrabber"));
     EXPECT_TRUE(contents.Has(L"Wave Dest"));
     EXPECT_TRUE(contents.Has(L"File Writer"));
+    EXPECT_TRUE(contents.Has(L"Stream Queue"));  // decoding and writing on two threads
 }
 
 TEST(FileGrabberGraph, KeepVideoOneKeepsTheVideoPathConnected) {
