@@ -67,6 +67,20 @@ GUID FirstMajorType(IPin* pin) {
     return major;
 }
 
+// A filter that hands audio or video on to another filter: its input's time is not yet in
+// the output (a queue further down may hold seconds of it).
+bool PassesMediaOn(IBaseFilter* filter) {
+    for (auto& pin : PinsOf(filter)) {
+        if (DirectionOf(pin.Get()) != PINDIR_OUTPUT || !Peer(pin.Get())) continue;
+        AM_MEDIA_TYPE type{};
+        if (FAILED(pin->ConnectionMediaType(&type))) continue;
+        bool media = type.majortype == MEDIATYPE_Audio || type.majortype == MEDIATYPE_Video;
+        FreeMediaType(type);
+        if (media) return true;
+    }
+    return false;
+}
+
 bool IsUrl(const std::string& path) {
     auto colon = path.find("://");
     return colon != std::string::npos && colon > 1;
@@ -542,6 +556,8 @@ REFERENCE_TIME FilterGraph::StreamPosition() {
     for (auto& filter : Filters()) {
         auto sink = QueryAs<ISinkProgress>(filter.Get());
         if (sink && sink->IsPaced() == S_OK && IsRendererWithInput(filter.Get())) paced = true;
+        // Only the last filters of each path count: what reached them is in the output.
+        if (PassesMediaOn(filter.Get())) continue;
         for (auto& pin : PinsOf(filter.Get())) {
             auto progress = QueryAs<IStreamProgress>(pin.Get());
             REFERENCE_TIME time = 0;

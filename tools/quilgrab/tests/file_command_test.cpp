@@ -157,6 +157,21 @@ TEST(QuilgrabFile, SecondsCountsAudioTime) {
     EXPECT_LT(seconds, 5.0);  // a fast extraction runs far past 1 s of wall-clock time
 }
 
+// The limit counts audio that reached the output, not audio decoded and still queued for the
+// encoder: every format holds at least the time asked for.
+TEST(QuilgrabFile, SecondsLimitIsInTheOutputOfEveryFormat) {
+    auto dir = MakeTempDir("file_seconds_formats");
+    ASSERT_TRUE(MakeTone(dir / "long.wav", 300));
+    for (std::string format : {"mp3", "ogg", "wma"}) {
+        auto run = Quilgrab("file -q -f " + format + " -t 2 -d " + Quote(dir.string()) + " " +
+                            Quote((dir / "long.wav").string()));
+        ASSERT_EQ(run.status, 0) << format << ": " << run.err;
+        double seconds = ProbeSeconds(Lines(run.out).at(0));
+        EXPECT_GE(seconds, 2.0) << format;
+        EXPECT_LT(seconds, 60.0) << format;
+    }
+}
+
 TEST(QuilgrabFile, ParallelGrabsWriteTheSameOutputsAsOneAtATime) {
     auto dir = MakeTempDir("file_jobs");
     std::string inputs;
