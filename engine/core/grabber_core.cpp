@@ -21,9 +21,13 @@ std::wstring WidePath(const char* path) {
     return FitsPath(path) ? Widen(path) : std::wstring();
 }
 
-GrabberCore::GrabberCore() { filters::RegisterStockFilters(); }
+GrabberCore::GrabberCore() {
+    filters::RegisterStockFilters();
+}
 
-GrabberCore::~GrabberCore() { ReleaseInterfaces(); }
+GrabberCore::~GrabberCore() {
+    ReleaseInterfaces();
+}
 
 bool GrabberCore::CreateGraph() {
     if (FAILED(CoCreateInstance(CLSID_FilterGraph, nullptr, CLSCTX_INPROC_SERVER,
@@ -45,6 +49,7 @@ void GrabberCore::ReleaseInterfaces() {
     source = nullptr;
     graph = nullptr;
     state = kNoGraph;
+    held_.clear();
 }
 
 int GrabberCore::Run() {
@@ -77,6 +82,20 @@ int GrabberCore::StopFrom(bool allowPaused) {
     return 1;
 }
 
+int GrabberCore::StopAfterEnd(bool ended, LONG completeTimeoutMs, bool allowPaused) {
+    if (ended && events) {
+        LONG code = 0;
+        events->WaitForCompletion(completeTimeoutMs, &code);
+    }
+    int stopped = StopFrom(allowPaused);
+    long code, param1, param2;
+    std::deque<HeldEvent> kept;
+    while (GetEvent(&code, &param1, &param2))
+        if (code != EC_COMPLETE) kept.push_back({code, param1, param2});
+    held_ = std::move(kept);
+    return stopped;
+}
+
 int GrabberCore::SetNotifyWindow(HWND window, UINT message, void* instance) {
     if (state == kNoGraph || !events) return 0;
     return SUCCEEDED(events->SetNotifyWindow(reinterpret_cast<OAHWND>(window),
@@ -88,6 +107,13 @@ int GrabberCore::SetNotifyWindow(HWND window, UINT message, void* instance) {
 
 int GrabberCore::GetEvent(long* code, long* param1, long* param2) {
     if (state == kNoGraph || !events || !code || !param1 || !param2) return 0;
+    if (!held_.empty()) {
+        *code = held_.front().code;
+        *param1 = held_.front().param1;
+        *param2 = held_.front().param2;
+        held_.pop_front();
+        return 1;
+    }
     LONG eventCode;
     LONG_PTR p1, p2;
     if (events->GetEvent(&eventCode, &p1, &p2, 0) != S_OK) return 0;
@@ -230,11 +256,16 @@ ComPtr<IBaseFilter> GrabberCore::AddFileWriter(const CLSID& clsid, const wchar_t
 bool GrabberCore::BuildChain(int format, IPin* feed, const ChainPolicy& policy) {
     if (!graph || !feed) return false;
     switch (format) {
-        case kWav: return BuildWav(feed);
-        case kMp3: return BuildMp3(feed, policy);
-        case kWma: return BuildWma(feed, policy);
-        case kOgg: return BuildOgg(feed, policy);
-        default: return false;
+        case kWav:
+            return BuildWav(feed);
+        case kMp3:
+            return BuildMp3(feed, policy);
+        case kWma:
+            return BuildWma(feed, policy);
+        case kOgg:
+            return BuildOgg(feed, policy);
+        default:
+            return false;
     }
 }
 
@@ -300,8 +331,8 @@ bool GrabberCore::BuildWma(IPin* feed, const ChainPolicy& policy) {
     if (FAILED(graph->AddFilter(writer.Get(), L"ASF Writer"))) return false;
     ComPtr<IWMProfileManager> manager(policy.profileManager);
     if (!manager && FAILED(WMCreateProfileManager(manager.Put()))) return false;
-    auto profile = FindSystemProfile(manager.Get(), ProfileVersion(wmaProfileVersion),
-                                     wmaProfileName);
+    auto profile =
+        FindSystemProfile(manager.Get(), ProfileVersion(wmaProfileVersion), wmaProfileName);
     if (!profile || !ConfigureAsfWriter(writer.Get(), profile.Get())) return false;
     return Connect(feed, writer.Get());
 }
@@ -323,10 +354,14 @@ int GrabberCore::SetWmaProfile(int version, const char* name) {
 
 DWORD GrabberCore::ProfileVersion(int version) {
     switch (version) {
-        case 4: return 0x00040000;
-        case 8: return 0x00080000;
-        case 9: return 0x00090000;
-        default: return 0x00070000;
+        case 4:
+            return 0x00040000;
+        case 8:
+            return 0x00080000;
+        case 9:
+            return 0x00090000;
+        default:
+            return 0x00070000;
     }
 }
 
@@ -351,7 +386,8 @@ int GrabberCore::GetProfileInfo(IWMProfileManager* manager, int version, int ind
     profile->GetStreamCount(&streams);
     GUID type = GUID_NULL;
     ComPtr<IWMStreamConfig> stream;
-    if (streams == 1 && SUCCEEDED(profile->GetStream(0, stream.Put()))) stream->GetStreamType(&type);
+    if (streams == 1 && SUCCEEDED(profile->GetStream(0, stream.Put())))
+        stream->GetStreamType(&type);
     if (streams != 1 || type != MEDIATYPE_Audio) {
         info->audioOnly = 0;
         return 1;

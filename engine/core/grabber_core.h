@@ -6,6 +6,7 @@
 // their source side.
 
 #include <array>
+#include <deque>
 #include <functional>
 #include <string>
 #include <vector>
@@ -51,8 +52,12 @@ public:
     int Run();
     // ignoreFailure: the CD and media grabbers keep the state change even when the graph refuses.
     int Pause(bool ignoreFailure);
-    int StopAny();               // any state once a graph exists
+    int StopAny();                   // any state once a graph exists
     int StopFrom(bool allowPaused);  // StopWhenReady then Stop, from running (and paused)
+    // For a source that was told to end its streams: waits (bounded, when `ended`) until the
+    // writers have completed their files, then stops. A completion was the stop's own doing
+    // and is not handed out; other events that came meanwhile are.
+    int StopAfterEnd(bool ended, LONG completeTimeoutMs, bool allowPaused);
     int SetNotifyWindow(HWND window, UINT message, void* instance);
     int GetEvent(long* code, long* param1, long* param2);
     int GetSample(void* buffer, int* size, PCMWAVEFORMAT* format);
@@ -98,6 +103,11 @@ public:
     OggEncoderOptions ogg_;
 
 private:
+    struct HeldEvent {
+        long code, param1, param2;
+    };
+    std::deque<HeldEvent> held_;
+
     bool BuildWav(IPin* feed);
     bool BuildMp3(IPin* feed, const ChainPolicy& policy);
     bool BuildWma(IPin* feed, const ChainPolicy& policy);

@@ -145,11 +145,6 @@ private:
     char deviceName_[kDeviceNameBytes] = {};
     char captureFile_[kPathBytes] = {};
     int copyProgress_ = 0;
-    // Events that came in while Stop waited, handed out before the graph's own.
-    struct HeldEvent {
-        long code, param1, param2;
-    };
-    std::deque<HeldEvent> held_;
 };
 
 void LiveGrabber::ShowError(const char* text) {
@@ -248,28 +243,13 @@ int LiveGrabber::Stop() {
     auto capture =
         core_.source ? FindPinByIndex(core_.source.Get(), PINDIR_OUTPUT, 1) : ComPtr<IPin>();
     auto control = QueryAs<IAudioCaptureControl>(capture.Get());
-    if (control && control->DeliverPending(kDeliverTimeoutMs) == S_OK && core_.events) {
-        // The writers complete their files on the end of the stream; the graph says when.
-        LONG code = 0;
-        core_.events->WaitForCompletion(kCompleteTimeoutMs, &code);
-    }
-    int stopped = core_.StopFrom(false);
-    // The completion that ended the files was the stop's own doing; a caller that drained it
-    // later would take it for a recording that ended by itself. Other events are kept.
-    long code, param1, param2;
-    while (core_.events && core_.GetEvent(&code, &param1, &param2))
-        if (code != EC_COMPLETE) held_.push_back({code, param1, param2});
-    return stopped;
+    // The writers complete their files on the end of the stream; the graph says when. A caller
+    // that drained that completion later would take it for a recording that ended by itself.
+    bool ended = control && control->DeliverPending(kDeliverTimeoutMs) == S_OK;
+    return core_.StopAfterEnd(ended, kCompleteTimeoutMs, false);
 }
 
 int LiveGrabber::GetEvent(long* code, long* param1, long* param2) {
-    if (!held_.empty() && core_.state != kNoGraph && code && param1 && param2) {
-        *code = held_.front().code;
-        *param1 = held_.front().param1;
-        *param2 = held_.front().param2;
-        held_.pop_front();
-        return 1;
-    }
     return core_.GetEvent(code, param1, param2);
 }
 
@@ -279,7 +259,6 @@ void LiveGrabber::ReleaseGraph() {
     FreeInputLines();
     devices_ = nullptr;
     core_.ReleaseInterfaces();
-    held_.clear();
     builder_ = nullptr;
     builtFormat_ = -1;
 }

@@ -23,6 +23,8 @@ namespace {
 
 // Title and Author reach the caller's 1024-byte buffer.
 constexpr size_t kHeaderTextBytes = 1024;
+// How long a stop waits for the files to be completed before it stops the graph anyway.
+constexpr LONG kEndTimeoutMs = 3000;
 
 bool IsWindowsMediaPath(const char* path) {
     std::string lower = ToLowerAscii(path);
@@ -76,6 +78,12 @@ public:
     int Pause() override { return core_.Pause(true); }
     int Stop() override {
         if (AbortOpening()) return 1;
+        // A grab ends its files properly: encoders hand out what they hold, writers complete.
+        auto ending = grabbing_ && core_.state == kRunning
+                          ? QueryAs<IStreamEnding>(core_.source.Get())
+                          : ComPtr<IStreamEnding>();
+        if (ending && ending->EndStreamsNow() == S_OK)
+            return core_.StopAfterEnd(true, kEndTimeoutMs, true);
         return core_.StopFrom(true);
     }
     int GetState() override { return core_.state; }
@@ -107,8 +115,8 @@ public:
     int FreeEventParams(long, long, long) override { return 1; }
     int SetVideoPosition(const RECT* r) override {
         if (core_.state == kNoGraph || !video_ || !r) return 0;
-        if (FAILED(video_->SetWindowPosition(r->left, r->top, r->right - r->left,
-                                             r->bottom - r->top)))
+        if (FAILED(
+                video_->SetWindowPosition(r->left, r->top, r->right - r->left, r->bottom - r->top)))
             return 0;
         video_->SetWindowForeground(-1);
         return 1;
@@ -211,6 +219,7 @@ private:
     ComPtr<IWMReaderAdvanced2> reader_;
     PCMWAVEFORMAT sourceFormat_{};
     int audioFound_ = 0, videoFound_ = 0;
+    bool grabbing_ = false;  // the graph writes a file
     std::vector<ComPtr<IBaseFilter>> toRemove_;
 
     std::mutex openMutex_;
@@ -307,6 +316,7 @@ int FileGrabber::OpenGraph(int playOnly, int isStream, int outputFormat, const c
             chainFeed = queueOut.Get();
             ChainPolicy policy;  // media files: MP3 settings before, OGG quality after connect
             if (!core_.BuildChain(outputFormat, chainFeed, policy)) return 0;
+            grabbing_ = true;
         }
         videoRenderer_ = FindVideoRenderer();
         videoFound_ = videoRenderer_ ? 1 : 0;
@@ -378,7 +388,8 @@ ComPtr<IPin> FileGrabber::CutAudioRenderer() {
 
 ComPtr<IBaseFilter> FileGrabber::FindVideoRenderer() {
     ComPtr<IBaseFilter> renderer;
-    if (SUCCEEDED(core_.graph->FindFilterByName(L"Video Renderer", renderer.Put()))) return renderer;
+    if (SUCCEEDED(core_.graph->FindFilterByName(L"Video Renderer", renderer.Put())))
+        return renderer;
     if (SUCCEEDED(core_.graph->FindFilterByName(L"Video Mixing Renderer", renderer.Put())))
         return renderer;
     return {};
@@ -455,6 +466,7 @@ void FileGrabber::ReleaseGraph() {
     }
     if (core_.control) core_.control->Stop();
     core_.ReleaseInterfaces();
+    grabbing_ = false;
     audioRenderer_ = nullptr;
     videoRenderer_ = nullptr;
 }

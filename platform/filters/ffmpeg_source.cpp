@@ -226,6 +226,7 @@ HRESULT FfmpegSource::NonDelegatingQueryInterface(REFIID iid, void** out) {
     if (InterfaceMatches<IFileSourceFilter>(iid)) return GetInterface<IFileSourceFilter>(this, out);
     if (InterfaceMatches<IMediaSeeking>(iid)) return GetInterface<IMediaSeeking>(this, out);
     if (InterfaceMatches<IAMOpenProgress>(iid)) return GetInterface<IAMOpenProgress>(this, out);
+    if (InterfaceMatches<IStreamEnding>(iid)) return GetInterface<IStreamEnding>(this, out);
     return BaseFilter::NonDelegatingQueryInterface(iid, out);
 }
 
@@ -326,6 +327,19 @@ HRESULT FfmpegSource::Stop() {
     return BaseFilter::Stop();
 }
 
+HRESULT FfmpegSource::EndStreamsNow() {
+    std::lock_guard seek(seekMutex_);
+    {
+        std::lock_guard lock(mutex_);
+        if (!demux_.joinable() || ended_ || command_ != Command::None) return S_FALSE;
+        command_ = Command::End;
+        changed_.notify_all();
+    }
+    // A read waiting on the network gives up; the demuxer ends the streams instead.
+    interrupter_.Abort();
+    return S_OK;
+}
+
 void FfmpegSource::StartDemux() {
     if (demux_.joinable()) return;
     interrupter_.Reset();
@@ -363,6 +377,18 @@ void FfmpegSource::DemuxLoop() {
             std::unique_lock lock(mutex_);
             while (true) {
                 if (command_ == Command::Exit) return;
+                if (command_ == Command::End) {
+                    // What is queued goes no further; the end follows the sample in hand.
+                    for (auto& pin : pins_) {
+                        pin->queue_.clear();
+                        pin->queuedBytes_ = 0;
+                    }
+                    command_ = Command::None;
+                    ended_ = true;
+                    EndAllStreams(lock, false);
+                    changed_.notify_all();
+                    continue;
+                }
                 if (command_ == Command::Park) {
                     parked_ = true;
                     changed_.notify_all();

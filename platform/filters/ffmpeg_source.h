@@ -72,7 +72,8 @@ private:
 class FfmpegSource : public BaseFilter,
                      public IFileSourceFilter,
                      public IMediaSeeking,
-                     public IAMOpenProgress {
+                     public IAMOpenProgress,
+                     public IStreamEnding {
 public:
     explicit FfmpegSource(const CLSID& clsid);
     ~FfmpegSource() override;
@@ -99,6 +100,9 @@ public:
                          DWORD stopFlags) override;
     HRESULT SetRate(double rate) override;
     HRESULT GetRate(double* rate) override;
+
+    // IStreamEnding
+    HRESULT EndStreamsNow() override;
 
 protected:
     using BaseFilter::PrimaryInterface;
@@ -127,7 +131,7 @@ protected:
 
 private:
     friend class DemuxOutputPin;
-    enum class Command { None, Park, Exit };
+    enum class Command { None, Park, End, Exit };
 
     bool Seekable() const;
     HRESULT SeekDemuxer(REFERENCE_TIME target);

@@ -50,7 +50,10 @@ private:
     uint64_t framesSent_ = 0;
 };
 
-class WavFileSource : public SourceFilter, public IFileSourceFilter, public IMediaSeeking {
+class WavFileSource : public SourceFilter,
+                      public IFileSourceFilter,
+                      public IMediaSeeking,
+                      public IStreamEnding {
 public:
     WavFileSource() : SourceFilter(CLSID_WavFileSource) {}
     ~WavFileSource() override {
@@ -62,7 +65,14 @@ public:
         if (InterfaceMatches<IFileSourceFilter>(iid))
             return GetInterface<IFileSourceFilter>(this, out);
         if (InterfaceMatches<IMediaSeeking>(iid)) return GetInterface<IMediaSeeking>(this, out);
+        if (InterfaceMatches<IStreamEnding>(iid)) return GetInterface<IStreamEnding>(this, out);
         return SourceFilter::NonDelegatingQueryInterface(iid, out);
+    }
+
+    HRESULT EndStreamsNow() override {
+        bool ending = false;
+        for (auto& pin : pins_) ending = pin->EndStream() || ending;
+        return ending ? S_OK : S_FALSE;
     }
 
     HRESULT Load(LPCWSTR file, const AM_MEDIA_TYPE*) override {

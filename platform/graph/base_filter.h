@@ -79,6 +79,18 @@ protected:
     ~IStreamProgress() = default;
 };
 
+// A source that can end its streams where they are: what it holds unsent is dropped and every
+// connected output delivers end-of-stream next, so encoders and writers complete their files
+// before the graph stops. S_FALSE when there is nothing running to end.
+struct IStreamEnding : IUnknown {
+    static constexpr GUID kIid = quil::Guid("{0D7A3E51-6C2B-4F8E-9A14-B3E52C7F0A96}");
+    using Base = IUnknown;
+    virtual HRESULT EndStreamsNow() = 0;
+
+protected:
+    ~IStreamEnding() = default;
+};
+
 class InputPin : public BasePin, public IMemInputPin, public IStreamProgress {
 public:
     InputPin(BaseFilter* filter, std::wstring name);

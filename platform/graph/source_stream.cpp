@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <utility>
 
 namespace quil {
 
@@ -29,6 +30,7 @@ HRESULT SourceStream::Active() {
         command_ = Command::None;
         parked_ = false;
         streaming_ = true;
+        endRequested_ = false;
         started_ = false;
         startResult_ = S_OK;
     }
@@ -90,8 +92,16 @@ HRESULT SourceStream::Restart(const std::function<void()>& reposition) {
     if (command_ == Command::Park) command_ = Command::None;
     parked_ = false;
     streaming_ = true;
+    endRequested_ = false;
     changed_.notify_all();
     return S_OK;
+}
+
+bool SourceStream::EndStream() {
+    std::lock_guard lock(mutex_);
+    if (!started_ || !streaming_ || command_ != Command::None) return false;
+    endRequested_ = true;
+    return true;
 }
 
 // Returns false when the thread must exit.
@@ -127,6 +137,12 @@ void SourceStream::ThreadMain() {
         {
             std::unique_lock lock(mutex_);
             if (!WaitWhileParked(lock)) break;
+            if (std::exchange(endRequested_, false)) {
+                streaming_ = false;
+                lock.unlock();
+                DeliverEndOfStream();
+                continue;
+            }
         }
         ComPtr<IMediaSample> sample;
         hr = GetDeliveryBuffer(sample.Put());

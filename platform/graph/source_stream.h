@@ -35,6 +35,10 @@ public:
 
     bool ThreadRunning() const { return thread_.joinable(); }
 
+    // Ends the stream after the sample in hand: end-of-stream goes downstream next. False when
+    // the stream is not running or has ended already.
+    bool EndStream();
+
 protected:
     virtual HRESULT FillBuffer(IMediaSample* sample) = 0;
     virtual HRESULT OnThreadCreate() { return S_OK; }
@@ -64,6 +68,7 @@ private:
     Command command_ = Command::None;
     bool parked_ = false;     // the thread acknowledges Park here
     bool streaming_ = true;   // false after end-of-stream or a downstream refusal
+    bool endRequested_ = false;
     HRESULT startResult_ = S_OK;
     bool started_ = false;
 };

@@ -58,6 +58,15 @@ inline double ProbeSeconds(const std::filesystem::path& path) {
     return out.empty() ? -1 : std::stod(out);
 }
 
+// Seconds of audio in a file counted by decoding it all (a header's length can be an estimate).
+inline double DecodedSeconds(const std::filesystem::path& path) {
+    std::string out;
+    if (RunCommand("ffmpeg -v error -i " + Quote(path.string()) + " -f s16le -ac 1 -ar 8000 -",
+                   &out) != 0)
+        return -1;
+    return static_cast<double>(out.size()) / 16000.0;
+}
+
 // A tone file made by ffmpeg.
 inline bool MakeTone(const std::filesystem::path& path, double seconds,
                      const std::string& codec = "") {
