@@ -123,7 +123,12 @@ HRESULT EnsureInprocServerRegistered(REFCLSID clsid, const std::string& modulePa
         registry::Key::Open(registry::Root::ClassesRoot, ClassKeyPath(clsid) + "\\InprocServer32");
     auto path = server ? server->ReadString("") : std::nullopt;
     std::error_code error;
-    if (path && std::filesystem::exists(*path, error)) return S_OK;
+    // A program uses the plug-in it came with: one that another build or an older install
+    // registered may not match its libraries. Another module only stands in for a missing one.
+    if (path && std::filesystem::exists(*path, error) &&
+        (std::filesystem::equivalent(*path, modulePath, error) ||
+         !std::filesystem::exists(modulePath, error)))
+        return S_OK;
     void* handle = dlopen(modulePath.c_str(), RTLD_NOW | RTLD_LOCAL);
     if (!handle) {
         if (why) *why = modulePath + " cannot be loaded: " + dlerror();

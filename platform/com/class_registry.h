@@ -50,7 +50,8 @@ HRESULT RegisterInprocServer(REFCLSID clsid, const std::string& className,
                              const std::string& modulePath, const std::string& threadingModel);
 HRESULT UnregisterInprocServer(REFCLSID clsid);
 // Registers the module at modulePath (through its DllRegisterServer) unless the class is
-// registered to a module that exists. On failure *why says what went wrong.
+// registered to it already, or modulePath is missing and the class is registered to a module
+// that exists. On failure *why says what went wrong.
 HRESULT EnsureInprocServerRegistered(REFCLSID clsid, const std::string& modulePath,
                                      std::string* why);
 

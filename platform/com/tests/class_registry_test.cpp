@@ -4,6 +4,8 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <optional>
+#include <string>
 
 #include "platform/com/tests/test_plugin.h"
 #include "platform/registry/registry.h"
@@ -57,6 +59,40 @@ protected:
     }
     void TearDown() override { CoFreeUnusedLibraries(); }
 };
+
+std::optional<std::string> RegisteredModule(REFCLSID clsid) {
+    auto server =
+        Key::Open(Root::ClassesRoot, "CLSID\\" + quil::GuidToString(clsid) + "\\InprocServer32");
+    return server ? server->ReadString("") : std::nullopt;
+}
+
+// A class registered to a module of another build or install: the program's own module takes
+// the registration over, and only stands back when it is missing itself.
+TEST_F(ClassRegistryTest, EnsureRegisteredPrefersTheProgramsOwnModule) {
+    auto dir = std::filesystem::temp_directory_path() / "class_registry_other";
+    std::filesystem::create_directories(dir);
+    auto other = dir / "other_build_plugin.so";
+    std::filesystem::copy_file(QUIL_TEST_PLUGIN, other,
+                               std::filesystem::copy_options::overwrite_existing);
+    ASSERT_EQ(quil::RegisterInprocServer(CLSID_TestPluginCounter, kTestPluginClassName,
+                                         other.string(), "Both"),
+              S_OK);
+
+    std::string why;
+    EXPECT_EQ(quil::EnsureInprocServerRegistered(CLSID_TestPluginCounter,
+                                                 (dir / "missing.so").string(), &why),
+              S_OK)
+        << why;
+    EXPECT_EQ(RegisteredModule(CLSID_TestPluginCounter), other.string());
+
+    ASSERT_EQ(quil::EnsureInprocServerRegistered(CLSID_TestPluginCounter, QUIL_TEST_PLUGIN, &why),
+              S_OK)
+        << why;
+    auto module = RegisteredModule(CLSID_TestPluginCounter);
+    ASSERT_TRUE(module);
+    EXPECT_TRUE(std::filesystem::equivalent(*module, QUIL_TEST_PLUGIN));
+    std::filesystem::remove_all(dir);
+}
 
 TEST_F(ClassRegistryTest, RegistrationWritesTheClassKey) {
     std::string path = "CLSID\\" + quil::GuidToString(CLSID_TestPluginCounter);
