@@ -139,10 +139,12 @@ public:
 private:
     uint64_t HeaderSize() const { return 12 + 8 + format_.size() + 8; }
 
-    std::vector<BYTE> Header() const { return Header(dataBytes_); }
+    const std::vector<BYTE>& Header() { return Header(dataBytes_); }
 
-    std::vector<BYTE> Header(uint64_t dataBytes) const {
-        std::vector<BYTE> header(HeaderSize());
+    // Built in a buffer kept for the whole grab.
+    const std::vector<BYTE>& Header(uint64_t dataBytes) {
+        std::vector<BYTE>& header = header_;
+        header.resize(HeaderSize());
         uint64_t riff = HeaderSize() - 8 + dataBytes + (dataBytes & 1);
         std::memcpy(header.data(), "RIFF", 4);
         PutLe(&header[4], static_cast<uint32_t>(riff), 4);
@@ -156,7 +158,7 @@ private:
     }
 
     HRESULT WriteHeader() {
-        std::vector<BYTE> header = Header();
+        const std::vector<BYTE>& header = Header();
         REFERENCE_TIME offset = 0, end = static_cast<REFERENCE_TIME>(header.size());
         HRESULT hr = DeliverData(header.data(), header.size(), &offset, &end);
         if (hr == S_OK) headerDataBytes_ = dataBytes_;
@@ -191,7 +193,7 @@ private:
             uint64_t inFile = size > HeaderSize() ? size - HeaderSize() : 0;
             if (inFile < held) held = inFile - inFile % blockAlign_;
         }
-        std::vector<BYTE> header = Header(held);
+        const std::vector<BYTE>& header = Header(held);
         if (::pwrite(fd, header.data(), header.size(), 0) == static_cast<ssize_t>(header.size()) &&
             held == dataBytes_)
             headerDataBytes_ = dataBytes_;
@@ -199,6 +201,7 @@ private:
     }
 
     std::vector<BYTE> format_;
+    std::vector<BYTE> header_;
     uint64_t dataBytes_ = 0;
     // The data size the header in the file states, and how far it may fall behind.
     uint64_t headerDataBytes_ = 0;
