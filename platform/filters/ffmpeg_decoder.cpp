@@ -168,9 +168,13 @@ public:
         }
         // A demuxed packet's buffer is shared, not copied.
         auto carried = QueryAs<IPacketSample>(sample);
-        bool ready = carried && carried->Buffer() ? ShareBuffer(carried->Buffer(), data, size)
-                                                  : CopyPacket(data, size);
-        if (!ready) return StreamingError(E_OUTOFMEMORY);
+        if (carried && carried->Buffer()) {
+            LendBuffer(carried->Buffer(), data, size);
+            HRESULT hr = Decode(timed ? &start : nullptr, sync);
+            packet_->buf = nullptr;  // the sample's own reference: not ours to release
+            return hr;
+        }
+        if (!CopyPacket(data, size)) return StreamingError(E_OUTOFMEMORY);
         return Decode(timed ? &start : nullptr, sync);
     }
 
@@ -206,13 +210,13 @@ private:
         return true;
     }
 
-    bool ShareBuffer(AVBufferRef* buffer, const BYTE* data, size_t size) {
+    // Points packet_ at the sample's buffer without a reference of its own (the sample holds
+    // one while it is decoded; the codec takes its own): one allocation less per packet.
+    void LendBuffer(AVBufferRef* buffer, const BYTE* data, size_t size) {
         av_packet_unref(packet_.get());
-        packet_->buf = av_buffer_ref(buffer);
-        if (!packet_->buf) return false;
+        packet_->buf = buffer;
         packet_->data = const_cast<BYTE*>(data);
         packet_->size = static_cast<int>(size);
-        return true;
     }
 
     // Decodes packet_, which holds the input's bytes and nothing else yet.

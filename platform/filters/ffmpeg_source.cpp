@@ -28,6 +28,8 @@ constexpr DWORD AM_SEEKING_RelativePositioning = 2;
 // Enough read-ahead to ride out poorly interleaved files without holding unbounded memory.
 constexpr size_t kMaxQueuedPackets = 1024;
 constexpr size_t kMaxQueuedBytes = 32u << 20;
+// Emptied packets kept for the demuxer to read into again: as many as a queue refill takes.
+constexpr size_t kSparePackets = kMaxQueuedPackets;
 // A demuxer that found the queue full waits until delivery has drained it to half, so it is
 // woken once per few hundred packets instead of once per packet.
 constexpr size_t kLowWaterPackets = kMaxQueuedPackets / 2;
@@ -164,11 +166,15 @@ void DemuxOutputPin::Push(Item item, std::unique_lock<std::mutex>& lock) {
 
 void DemuxOutputPin::DeliveryLoop() {
     auto& source = *source_;
+    ffmpeg::PacketPtr spent;
     while (true) {
         Item item;
         bool discontinuity = false;
         {
             std::unique_lock lock(source.mutex_);
+            if (spent && source.sparePackets_.size() < kSparePackets)
+                source.sparePackets_.push_back(std::move(spent));
+            spent.reset();
             busy_ = false;
             // A seek waits for the delivery threads to be idle.
             if (source.command_ != FfmpegSource::Command::None) source.changed_.notify_all();
@@ -200,6 +206,7 @@ void DemuxOutputPin::DeliveryLoop() {
         sample->SetSyncPoint(item.sync);
         sample->SetDiscontinuity(discontinuity);
         HRESULT hr = Deliver(sample.Get());
+        spent = sample->TakeEmptiedPacket();
         sample = nullptr;
         if (FAILED(hr)) {
             // Downstream failed (and said so itself): stop feeding it until repositioned.
@@ -373,6 +380,7 @@ void FfmpegSource::StopDemux() {
 void FfmpegSource::DemuxLoop() {
     AVFormatContext* format = format_.get();
     while (true) {
+        ffmpeg::PacketPtr packet;
         {
             std::unique_lock lock(mutex_);
             while (true) {
@@ -402,8 +410,12 @@ void FfmpegSource::DemuxLoop() {
                 }
                 break;
             }
+            if (!sparePackets_.empty()) {
+                packet = std::move(sparePackets_.back());
+                sparePackets_.pop_back();
+            }
         }
-        ffmpeg::PacketPtr packet(av_packet_alloc());
+        if (!packet) packet.reset(av_packet_alloc());
         if (!packet) return;
         int error = av_read_frame(format, packet.get());
         if (error == AVERROR(EAGAIN)) {

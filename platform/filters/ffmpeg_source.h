@@ -174,6 +174,9 @@ private:
     int pinsBeforeBreak_ = 0;  // pins still delivering what was read before the break
     Statistics statistics_;
     REFERENCE_TIME latest_ = 0;
+    // Emptied packets handed back by the delivery threads, so the demuxer reads into them
+    // instead of allocating one per packet on one thread and freeing it on another.
+    std::vector<ffmpeg::PacketPtr> sparePackets_;
 
     std::mutex metadataMutex_;
     std::map<std::string, std::string> metadata_;

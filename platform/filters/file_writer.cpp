@@ -1,18 +1,23 @@
 // "File Writer" and "File Dump": store what arrives in the named file. The writer puts a sample
 // that carries a time stamp at that byte offset (how "Wave Dest" rewrites its header); the dump
-// appends everything in arrival order.
+// appends everything in arrival order. Small samples are gathered into large writes (see
+// WriteBehind); a timer thread puts held bytes into the file when no sample comes to do it.
 
 #include <fcntl.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <condition_variable>
 #include <cstring>
+#include <mutex>
 #include <string>
+#include <thread>
 
 #include "platform/com/strings.h"
 #include "platform/filters/class_ids.h"
 #include "platform/filters/file_errors.h"
 #include "platform/filters/filter_factories.h"
+#include "platform/filters/write_behind.h"
 #include "platform/graph/sink_filter.h"
 
 namespace quil::filters {
@@ -21,13 +26,17 @@ HRESULT HresultFromErrno(int error) {
     switch (error) {
         case ENOSPC:
         case EFBIG:
-        case EDQUOT: return HRESULT_FROM_WIN32(ERROR_DISK_FULL);
+        case EDQUOT:
+            return HRESULT_FROM_WIN32(ERROR_DISK_FULL);
         case EACCES:
         case EPERM:
-        case EROFS: return HRESULT_FROM_WIN32(ERROR_ACCESS_DENIED);
+        case EROFS:
+            return HRESULT_FROM_WIN32(ERROR_ACCESS_DENIED);
         case ENOENT:
-        case ENOTDIR: return HRESULT_FROM_WIN32(3);  // ERROR_PATH_NOT_FOUND
-        default: return HRESULT_FROM_WIN32(ERROR_WRITE_FAULT);
+        case ENOTDIR:
+            return HRESULT_FROM_WIN32(3);  // ERROR_PATH_NOT_FOUND
+        default:
+            return HRESULT_FROM_WIN32(ERROR_WRITE_FAULT);
     }
 }
 
@@ -37,12 +46,16 @@ class FileSink : public SinkFilter, public IFileSinkFilter2 {
 public:
     FileSink(const CLSID& clsid, bool positioned)
         : SinkFilter(clsid, false, L"in"), positioned_(positioned) {}
-    ~FileSink() override { Close(); }
+    ~FileSink() override {
+        StopTimer();
+        Close();
+    }
 
     QUIL_DECLARE_IUNKNOWN
     HRESULT NonDelegatingQueryInterface(REFIID iid, void** out) override {
         if (!out) return E_POINTER;
-        if (InterfaceMatches<IFileSinkFilter2>(iid)) return GetInterface<IFileSinkFilter2>(this, out);
+        if (InterfaceMatches<IFileSinkFilter2>(iid))
+            return GetInterface<IFileSinkFilter2>(this, out);
         return SinkFilter::NonDelegatingQueryInterface(iid, out);
     }
 
@@ -86,6 +99,8 @@ public:
         fd_ = ::open(path_.c_str(), flags, 0644);
         if (fd_ < 0) return HresultFromErrno(errno);
         appendAt_ = 0;
+        pending_.Attach(fd_);
+        StartTimer();
         return S_OK;
     }
 
@@ -97,7 +112,11 @@ public:
         REFERENCE_TIME offset = appendAt_, end;
         if (positioned_ && FAILED(sample->GetTime(&offset, &end))) offset = appendAt_;
         if (!positioned_) offset = appendAt_;
-        HRESULT hr = WriteAll(data, static_cast<size_t>(length), offset);
+        if (offset < 0) return HresultFromErrno(EINVAL);
+        auto now = WriteBehind::Clock::now();
+        HRESULT hr =
+            pending_.Write(data, static_cast<size_t>(length), static_cast<uint64_t>(offset), now);
+        if (SUCCEEDED(hr) && pending_.Due(now)) hr = pending_.Flush();
         if (FAILED(hr)) return hr;
         appendAt_ = std::max<REFERENCE_TIME>(appendAt_, offset + length);
         return S_OK;
@@ -105,31 +124,63 @@ public:
 
     // No fsync at the end: the data is in the page cache, safe from a crash of the program,
     // and forcing it to disk would make every grab wait for the disk.
-    HRESULT OnEndOfStream() override { return S_OK; }
+    HRESULT OnEndOfStream() override { return fd_ < 0 ? S_OK : pending_.Flush(); }
 
-    HRESULT StopStreaming() override { return Close(); }
-
-private:
-    HRESULT WriteAll(const BYTE* data, size_t length, REFERENCE_TIME offset) {
-        while (length > 0) {
-            ssize_t written = ::pwrite(fd_, data, length, static_cast<off_t>(offset));
-            if (written < 0) {
-                if (errno == EINTR) continue;
-                return HresultFromErrno(errno);
-            }
-            if (written == 0) return HRESULT_FROM_WIN32(ERROR_DISK_FULL);
-            data += written;
-            length -= static_cast<size_t>(written);
-            offset += written;
-        }
-        return S_OK;
+    // Called with the render lock held; the timer only ever tries that lock, so it can be
+    // joined here.
+    HRESULT StopStreaming() override {
+        StopTimer();
+        HRESULT flushed = fd_ < 0 ? S_OK : pending_.Flush();
+        HRESULT closed = Close();
+        return FAILED(flushed) ? flushed : closed;
     }
 
+private:
     HRESULT Close() {
         if (fd_ < 0) return S_OK;
+        pending_.Flush();
         int result = ::close(fd_);
         fd_ = -1;
         return result == 0 ? S_OK : HresultFromErrno(errno);
+    }
+
+    void StartTimer() {
+        StopTimer();
+        timerStop_ = false;
+        timer_ = std::thread([this] { TimerLoop(); });
+    }
+
+    void StopTimer() {
+        if (!timer_.joinable()) return;
+        {
+            std::lock_guard lock(timerMutex_);
+            timerStop_ = true;
+        }
+        timerWake_.notify_all();
+        timer_.join();
+    }
+
+    // Puts held bytes into the file once they are due, when the stream pauses or runs dry.
+    void TimerLoop() {
+        std::unique_lock lock(timerMutex_);
+        auto next = WriteBehind::Clock::now() + WriteBehind::kMaxAge;
+        while (!timerWake_.wait_until(lock, next, [&] { return timerStop_; })) {
+            lock.unlock();
+            next = FlushIfDue();
+            lock.lock();
+        }
+    }
+
+    WriteBehind::Clock::time_point FlushIfDue() {
+        auto now = WriteBehind::Clock::now();
+        // A sample being written checks the age itself; look again shortly.
+        std::unique_lock render(renderLock_, std::try_to_lock);
+        if (!render.owns_lock()) return now + std::chrono::milliseconds(10);
+        if (fd_ >= 0 && pending_.Due(now)) {
+            HRESULT hr = pending_.Flush();
+            if (FAILED(hr)) ReportError(hr);
+        }
+        return pending_.Empty() ? now + WriteBehind::kMaxAge : pending_.Deadline();
     }
 
     using SinkFilter::PrimaryInterface;
@@ -138,6 +189,11 @@ private:
     DWORD mode_ = 0;
     int fd_ = -1;
     REFERENCE_TIME appendAt_ = 0;
+    WriteBehind pending_;
+    std::thread timer_;
+    std::mutex timerMutex_;
+    std::condition_variable timerWake_;
+    bool timerStop_ = false;
 };
 
 class FileWriter : public FileSink {
@@ -152,7 +208,11 @@ public:
 
 }  // namespace
 
-HRESULT CreateFileWriter(REFIID iid, void** out) { return CreateObject<FileWriter>(iid, out); }
-HRESULT CreateFileDump(REFIID iid, void** out) { return CreateObject<FileDump>(iid, out); }
+HRESULT CreateFileWriter(REFIID iid, void** out) {
+    return CreateObject<FileWriter>(iid, out);
+}
+HRESULT CreateFileDump(REFIID iid, void** out) {
+    return CreateObject<FileDump>(iid, out);
+}
 
 }  // namespace quil::filters

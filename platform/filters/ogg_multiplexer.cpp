@@ -90,6 +90,7 @@ private:
 
     std::optional<OggStream> stream_;
     std::optional<HeldPacket> held_;
+    std::vector<unsigned char> page_;  // the page being sent, kept for the next
 };
 
 HRESULT OggMultiplexer::Submit(const VorbisPacketHeader& header, const unsigned char* data,
@@ -109,9 +110,9 @@ HRESULT OggMultiplexer::WritePages(bool flush) {
     ogg_page page;
     while (flush ? ogg_stream_flush(&stream_->state, &page)
                  : ogg_stream_pageout(&stream_->state, &page)) {
-        std::vector<unsigned char> bytes(page.header, page.header + page.header_len);
-        bytes.insert(bytes.end(), page.body, page.body + page.body_len);
-        HRESULT hr = DeliverData(bytes.data(), bytes.size());
+        page_.assign(page.header, page.header + page.header_len);
+        page_.insert(page_.end(), page.body, page.body + page.body_len);
+        HRESULT hr = DeliverData(page_.data(), page_.size());
         if (hr != S_OK) return hr;
     }
     return S_OK;

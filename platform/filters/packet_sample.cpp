@@ -54,4 +54,10 @@ HRESULT PacketSample::GetMediaType(AM_MEDIA_TYPE** type) {
     return S_FALSE;
 }
 
+ffmpeg::PacketPtr PacketSample::TakeEmptiedPacket() {
+    if (RefCount() != 1 || !packet_) return nullptr;
+    av_packet_unref(packet_.get());
+    return std::move(packet_);
+}
+
 }  // namespace quil::filters

@@ -41,6 +41,8 @@ public:
     HRESULT SetDiscontinuity(BOOL discontinuity) override;
 
     AVBufferRef* Buffer() override { return packet_->buf; }
+    // The packet, emptied, for reuse; only once nothing else holds the sample.
+    ffmpeg::PacketPtr TakeEmptiedPacket();
 
 private:
     ffmpeg::PacketPtr packet_;

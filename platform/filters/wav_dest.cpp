@@ -2,8 +2,11 @@
 // stream carries its file offset as its time stamp, so the header can be written again at offset
 // 0. The header is brought up to date after each second of audio, at the end, on a stop and on a
 // failed write: a crash leaves at most the last second of audio outside the sizes it states.
+// The writer may hold recent bytes back and lose them when a write fails, so after a failure
+// and at a stop the header states no more than the file really holds.
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -72,6 +75,7 @@ public:
         // Seconds of audio rather than of wall time: a conversion runs many times faster than
         // real time, and the loss bound after a crash is about audio, not about the clock.
         headerInterval_ = std::max<uint64_t>(in.WaveFormat()->nAvgBytesPerSec, 1);
+        blockAlign_ = in.WaveFormat()->nBlockAlign;
         dataBytes_ = 0;
         headerDataBytes_ = 0;
         headerWritten_ = false;
@@ -103,14 +107,18 @@ public:
         REFERENCE_TIME offset = static_cast<REFERENCE_TIME>(HeaderSize() + dataBytes_);
         REFERENCE_TIME end = offset + length;
         HRESULT hr = DeliverData(data, static_cast<size_t>(length), &offset, &end);
-        if (hr != S_OK) {
+        if (FAILED(hr)) {
             // A full disk still leaves a file whose header covers every whole block written.
+            RewriteHeaderInFile();
+            return hr;
+        }
+        if (hr != S_OK) {
             if (headerDataBytes_ != dataBytes_) WriteHeader();
             return hr;
         }
         dataBytes_ += static_cast<uint64_t>(length);
         if (dataBytes_ - headerDataBytes_ < headerInterval_) return S_OK;
-        return WriteHeader();
+        return WriteHeaderOrRepair();
     }
 
     HRESULT OnEndOfStream() override {
@@ -125,15 +133,19 @@ public:
             REFERENCE_TIME end = offset + 1;
             DeliverData(&pad, 1, &offset, &end);
         }
-        return WriteHeader();
+        return WriteHeaderOrRepair();
     }
 
 private:
     uint64_t HeaderSize() const { return 12 + 8 + format_.size() + 8; }
 
-    std::vector<BYTE> Header() const {
-        std::vector<BYTE> header(HeaderSize());
-        uint64_t riff = HeaderSize() - 8 + dataBytes_ + (dataBytes_ & 1);
+    const std::vector<BYTE>& Header() { return Header(dataBytes_); }
+
+    // Built in a buffer kept for the whole grab.
+    const std::vector<BYTE>& Header(uint64_t dataBytes) {
+        std::vector<BYTE>& header = header_;
+        header.resize(HeaderSize());
+        uint64_t riff = HeaderSize() - 8 + dataBytes + (dataBytes & 1);
         std::memcpy(header.data(), "RIFF", 4);
         PutLe(&header[4], static_cast<uint32_t>(riff), 4);
         std::memcpy(&header[8], "WAVEfmt ", 8);
@@ -141,18 +153,27 @@ private:
         std::memcpy(&header[20], format_.data(), format_.size());
         size_t data = 20 + format_.size();
         std::memcpy(&header[data], "data", 4);
-        PutLe(&header[data + 4], static_cast<uint32_t>(dataBytes_), 4);
+        PutLe(&header[data + 4], static_cast<uint32_t>(dataBytes), 4);
         return header;
     }
 
     HRESULT WriteHeader() {
-        std::vector<BYTE> header = Header();
+        const std::vector<BYTE>& header = Header();
         REFERENCE_TIME offset = 0, end = static_cast<REFERENCE_TIME>(header.size());
         HRESULT hr = DeliverData(header.data(), header.size(), &offset, &end);
         if (hr == S_OK) headerDataBytes_ = dataBytes_;
         return hr;
     }
 
+    // The header through the writer; when that fails, written straight into the file.
+    HRESULT WriteHeaderOrRepair() {
+        HRESULT hr = WriteHeader();
+        if (FAILED(hr)) RewriteHeaderInFile();
+        return hr;
+    }
+
+    // Writes the header into the file the writer names, stating the bytes written that the
+    // file really holds (whole sample frames).
     void RewriteHeaderInFile() {
         ComPtr<IPin> peer;
         if (FAILED(Output()->ConnectedTo(peer.Put())) || !peer) return;
@@ -165,17 +186,27 @@ private:
         CoTaskMemFree(name);
         int fd = ::open(path.c_str(), O_WRONLY | O_CLOEXEC);
         if (fd < 0) return;
-        std::vector<BYTE> header = Header();
-        if (::pwrite(fd, header.data(), header.size(), 0) == static_cast<ssize_t>(header.size()))
+        struct stat status {};
+        uint64_t held = dataBytes_;
+        if (::fstat(fd, &status) == 0) {
+            uint64_t size = static_cast<uint64_t>(status.st_size);
+            uint64_t inFile = size > HeaderSize() ? size - HeaderSize() : 0;
+            if (inFile < held) held = inFile - inFile % blockAlign_;
+        }
+        const std::vector<BYTE>& header = Header(held);
+        if (::pwrite(fd, header.data(), header.size(), 0) == static_cast<ssize_t>(header.size()) &&
+            held == dataBytes_)
             headerDataBytes_ = dataBytes_;
         ::close(fd);
     }
 
     std::vector<BYTE> format_;
+    std::vector<BYTE> header_;
     uint64_t dataBytes_ = 0;
     // The data size the header in the file states, and how far it may fall behind.
     uint64_t headerDataBytes_ = 0;
     uint64_t headerInterval_ = 1;
+    uint64_t blockAlign_ = 1;
     bool headerWritten_ = false;
 };
 

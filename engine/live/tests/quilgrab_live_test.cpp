@@ -6,6 +6,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <filesystem>
 #include <string>
@@ -157,6 +158,48 @@ TEST(QuilgrabLive, KilledRecordingsLoseAtMostAboutASecond) {
         waitpid(child, nullptr, 0);
         // Three seconds of recording, of which at most about one is not yet in the file.
         EXPECT_GT(DecodedSeconds(OnlyFile(dir)), 1.6);
+    }
+}
+
+// The writers gather a recording's small samples into larger writes but hold them only a
+// moment (200 ms), so the file grows steadily. The bound checked is ten times that, for a
+// loaded machine; a writer that waited for its 256 KiB buffer to fill would leave these
+// files unchanged for 10 s or more.
+TEST(QuilgrabLive, RecordingsReachTheFileWithinAMoment) {
+    NEED_PULSE();
+    NullSink sink("cli-steady");
+    TonePlayer tone(sink.name(), 1000.0);
+    ASSERT_TRUE(tone.WaitAudible());
+    for (const char* format : {"mp3", "ogg"}) {
+        SCOPED_TRACE(format);
+        auto dir = MakeTempDir(std::string("cli-steady-") + format);
+        pid_t child = StartRecording(sink.monitor(), format, dir);
+        bool writing = WaitUntilWriting(dir);
+        if (!writing) {
+            kill(child, SIGKILL);
+            waitpid(child, nullptr, 0);
+        }
+        ASSERT_TRUE(writing);
+        auto file = OnlyFile(dir);
+        using Clock = std::chrono::steady_clock;
+        std::error_code error;
+        auto size = std::filesystem::file_size(file, error);
+        auto grew = Clock::now(), end = grew + std::chrono::seconds(4);
+        Clock::duration longest{};
+        while (Clock::now() < end) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+            auto now = Clock::now();
+            auto current = std::filesystem::file_size(file, error);
+            if (!error && current != size) {
+                longest = std::max(longest, now - grew);
+                grew = now;
+                size = current;
+            }
+        }
+        longest = std::max(longest, Clock::now() - grew);
+        kill(child, SIGINT);
+        waitpid(child, nullptr, 0);
+        EXPECT_LT(std::chrono::duration<double>(longest).count(), 2.0);
     }
 }
 
