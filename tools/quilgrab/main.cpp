@@ -48,7 +48,9 @@ int main(int argc, char** argv) {
     auto run =
         handle ? reinterpret_cast<int (*)(int, char**)>(dlsym(handle, "QuilgrabMain")) : nullptr;
     if (!run) {
-        std::fprintf(stderr, "quilgrab: %s cannot be loaded: %s\n", module.c_str(), dlerror());
+        const char* why = dlerror();
+        std::fprintf(stderr, "quilgrab: %s cannot be loaded: %s\n", module.c_str(),
+                     why ? why : "it has no entry QuilgrabMain");
         return exit_code::kSomeFailed;
     }
     // Never unloaded: threads and exit handlers of the grabber libraries run until exit.
