@@ -4,8 +4,8 @@ include(GNUInstallDirs)
 set(QUIL_PROGRAM_DIR ${CMAKE_INSTALL_LIBDIR}/quillet)
 
 set(quil_installed)
-foreach(target IN ITEMS Quilmain Quilmend quilgrab Quildisc Quilmedia Quilline update
-        trackpump trackpump_page quil_com quil_registry quil_profile quil_window quil_graph
+foreach(target IN ITEMS Quilmain Quilmend quilgrab quilgrab_commands Quildisc Quilmedia Quilline
+        update trackpump trackpump_page quil_com quil_registry quil_profile quil_window quil_graph
         quil_filters quil_wmf quil_audio quil_sectorlink quil_net)
     if(TARGET ${target})
         list(APPEND quil_installed ${target})

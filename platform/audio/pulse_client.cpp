@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdlib>
 #include <mutex>
 
 namespace quil::audio {
@@ -106,12 +107,20 @@ pa_volume_t LevelToVolume(double level) {
 
 std::shared_ptr<PulseClient> PulseClient::Shared() {
     static std::mutex mutex;
-    static std::weak_ptr<PulseClient> cached;
+    // Kept for the life of the process: a connection costs a thread and a round of handshakes,
+    // and the desktop program asks the server a dozen times while it starts. Never destroyed,
+    // so no query can meet it half torn down at exit.
+    static auto* cached = new std::shared_ptr<PulseClient>();
+    static auto* cachedServer = new std::string();  // PULSE_SERVER it was made for
     std::lock_guard lock(mutex);
-    if (auto client = cached.lock(); client && client->Connected()) return client;
+    const char* server = std::getenv("PULSE_SERVER");
+    if (*cached && *cachedServer == (server ? server : "") && (*cached)->Connected())
+        return *cached;
+    cached->reset();
     std::shared_ptr<PulseClient> client(new PulseClient());
     if (!client->Connect()) return nullptr;
-    cached = client;
+    *cached = client;
+    *cachedServer = server ? server : "";
     return client;
 }
 

@@ -44,8 +44,8 @@ struct PulseSink {
 
 class PulseClient {
 public:
-    // The process's connection, made on first use and made again once the server went away;
-    // null when no server answers.
+    // The process's connection, made on first use and kept; made again once the server went away
+    // or PULSE_SERVER names another. Null when no server answers.
     static std::shared_ptr<PulseClient> Shared();
 
     ~PulseClient();

@@ -65,6 +65,9 @@ void AddDurationOption(CLI::App& command, std::optional<double>& seconds, const 
 // CLI::ValidationError.
 void CheckFormatOptions(const CLI::App& command, const FormatOptions& options);
 
+// A whole number in decimal, all of the text.
+bool ParseWhole(const std::string& text, long* value);
+
 // A validator for whole numbers from low to high, saying so when the value is not.
 CLI::Validator WholeRange(long low, long high, const std::string& unit = "");
 CLI::Validator NumberRange(double low, double high, const std::string& unit = "");

@@ -2,7 +2,6 @@
 
 #include <cstdio>
 
-#include "app/settings/output_file.h"
 #include "tools/quilgrab/cli_options.h"
 
 #ifndef QUILLET_VERSION
@@ -11,27 +10,7 @@
 
 namespace quil::grab {
 
-int FinishOutput(const std::string& path, int status) {
-    switch (settings::CheckFinishedOutput(path)) {
-        case settings::FinishedOutput::kKept:
-            if (status == 0) std::printf("%s\n", path.c_str());
-            return status;
-        case settings::FinishedOutput::kNoAudio:
-            std::fprintf(stderr,
-                         "quilgrab: no audio: nothing was recorded into %s, which was removed\n",
-                         path.c_str());
-            return 1;
-        case settings::FinishedOutput::kMissing:
-            std::fprintf(stderr,
-                         "quilgrab: %s is no longer there (was its folder removed or renamed?); "
-                         "the grab is lost\n",
-                         path.c_str());
-            return 1;
-    }
-    return 1;
-}
-
-std::unique_ptr<Program> MakeProgram() {
+std::unique_ptr<Program> MakeProgramWith(std::initializer_list<AddCommandFn> commands) {
     auto program = std::make_unique<Program>();
     CLI::App& parser = program->parser;
     parser.description(
@@ -43,21 +22,45 @@ std::unique_ptr<Program> MakeProgram() {
                   kExitCodesText);
     parser.require_subcommand(1);
     parser.fallthrough(false);
-    auto add = [&](CommandRun run) {
-        program->runs.emplace(parser.get_subcommands({}).back(), run);
-    };
-    add(AddFileCommand(parser));
-    add(AddStreamCommand(parser));
-    add(AddCdCommand(parser));
-    add(AddLiveCommand(parser));
-    add(AddTagsCommand(parser));
-    add(AddProfilesCommand(parser));
-    add(AddSniffCommand(parser));
+    for (AddCommandFn add : commands) {
+        CommandRun run = add(parser);
+        program->runs.emplace(parser.get_subcommands({}).back(), std::move(run));
+    }
     parser.failure_message([](const CLI::App*, const CLI::Error& error) {
         return std::string("quilgrab: ") + error.what() +
                "\n\"quilgrab COMMAND --help\" describes the options.\n";
     });
     return program;
+}
+
+int RunProgram(Program& made, int argc, char** argv) {
+    CLI::App& program = made.parser;
+    const auto& runs = made.runs;
+    if (argc >= 2 && argv[1][0] != '-') {
+        bool known = false;
+        for (auto& [command, run] : runs) known = known || command->get_name() == argv[1];
+        if (!known) {
+            std::fprintf(stderr, "quilgrab: unknown command \"%s\"\n\n%s", argv[1],
+                         program.help().c_str());
+            return exit_code::kUsage;
+        }
+    }
+    try {
+        program.parse(argc, argv);
+    } catch (const CLI::ParseError& error) {
+        int status = program.exit(error);
+        return status == 0 ? exit_code::kDone : exit_code::kUsage;
+    }
+    for (auto& [command, run] : runs)
+        if (command->parsed()) {
+            try {
+                return run();
+            } catch (const CLI::ParseError& error) {
+                int status = command->exit(error);
+                return status == 0 ? exit_code::kDone : exit_code::kUsage;
+            }
+        }
+    return exit_code::kUsage;
 }
 
 }  // namespace quil::grab

@@ -18,6 +18,13 @@ struct Program {
     std::map<CLI::App*, CommandRun> runs;
 };
 
+using AddCommandFn = CommandRun (*)(CLI::App& program);
+
+// The parser with only the given commands on it; MakeProgram puts every command on it.
+std::unique_ptr<Program> MakeProgramWith(std::initializer_list<AddCommandFn> commands);
 std::unique_ptr<Program> MakeProgram();
+
+// Parses the command line and runs the command it names; returns the exit status.
+int RunProgram(Program& made, int argc, char** argv);
 
 }  // namespace quil::grab

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <string>
 
 #include "app/sniffer/tests/capture_writer.h"
@@ -83,6 +84,36 @@ TEST(QuilgrabSniff, LiveCaptureForBoundedTime) {
     int status = RunCommand(Quilgrab("sniff --adapter lo --seconds 1 2>&1"), &out);
     if (status != 0 && out.find("Cannot capture on lo") != std::string::npos) GTEST_SKIP() << out;
     EXPECT_EQ(status, 0) << out;
+}
+
+// The grabber libraries bring FFmpeg and about 150 libraries with them; quilgrab loads them from
+// quilgrab_commands.so only for a command that needs them.
+TEST(QuilgrabStart, SniffAndVersionRunWithoutTheGrabberLibraries) {
+    std::string out;
+    ASSERT_EQ(RunCommand("ldd " + std::string(QUILGRAB_PATH), &out), 0);
+    EXPECT_EQ(out.find("libavcodec"), std::string::npos) << out;
+    EXPECT_EQ(out.find("libQuilmedia"), std::string::npos) << out;
+
+    // A copy without the module next to it finds its libraries through LD_LIBRARY_PATH.
+    const std::filesystem::path bin = std::filesystem::path(QUILGRAB_PATH).parent_path();
+    auto dir = quil::test::MakeTempDir("quilgrab_alone");
+    std::filesystem::copy_file(QUILGRAB_PATH, dir / "quilgrab");
+    ASSERT_TRUE(quil::test::WriteCaptureFile(
+        dir / "traffic.pcap", {quil::test::TcpFrame("GET http://media.local/a.asx HTTP/1.1\r\n")}));
+    const std::string alone = "LD_LIBRARY_PATH=" + bin.string() + " " + (dir / "quilgrab").string();
+    out.clear();
+    EXPECT_EQ(RunCommand(alone + " --version", &out), 0);
+    EXPECT_EQ(out.rfind("quilgrab ", 0), 0u) << out;
+    out.clear();
+    EXPECT_EQ(RunCommand(alone + " sniff --read " + (dir / "traffic.pcap").string(), &out), 0);
+    EXPECT_EQ(out, "http://media.local/a.asx\n");
+
+    // Without its module a grab fails, saying what is missing, and writes nothing.
+    out.clear();
+    EXPECT_EQ(RunCommand("cd " + dir.string() + " && " + alone + " file traffic.pcap 2>&1", &out),
+              1);
+    EXPECT_NE(out.find("quilgrab_commands.so cannot be loaded"), std::string::npos) << out;
+    EXPECT_FALSE(std::filesystem::exists(dir / "traffic.wav"));
 }
 
 }  // namespace
