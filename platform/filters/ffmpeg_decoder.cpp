@@ -166,15 +166,14 @@ public:
                 return hr;
             }
         }
-        // A demuxed packet's buffer is shared, not copied.
+        // A demuxed packet is shared, not copied, with its side data: the encoder delay and
+        // padding to skip travel there.
         auto carried = QueryAs<IPacketSample>(sample);
-        if (carried && carried->Buffer()) {
-            LendBuffer(carried->Buffer(), data, size);
-            HRESULT hr = Decode(timed ? &start : nullptr, sync);
-            packet_->buf = nullptr;  // the sample's own reference: not ours to release
-            return hr;
-        }
-        if (!CopyPacket(data, size)) return StreamingError(E_OUTOFMEMORY);
+        const AVPacket* demuxed = carried ? carried->Packet() : nullptr;
+        bool ready = demuxed && demuxed->buf && demuxed->data == data && demuxed->size == length
+                         ? SharePacket(demuxed)
+                         : CopyPacket(data, size);
+        if (!ready) return StreamingError(E_OUTOFMEMORY);
         return Decode(timed ? &start : nullptr, sync);
     }
 
@@ -210,19 +209,18 @@ private:
         return true;
     }
 
-    // Points packet_ at the sample's buffer without a reference of its own (the sample holds
-    // one while it is decoded; the codec takes its own): one allocation less per packet.
-    void LendBuffer(AVBufferRef* buffer, const BYTE* data, size_t size) {
+    bool SharePacket(const AVPacket* demuxed) {
         av_packet_unref(packet_.get());
-        packet_->buf = buffer;
-        packet_->data = const_cast<BYTE*>(data);
-        packet_->size = static_cast<int>(size);
+        return av_packet_ref(packet_.get(), demuxed) >= 0;
     }
 
-    // Decodes packet_, which holds the input's bytes and nothing else yet.
+    // Decodes packet_, which holds the input's bytes (and the demuxer's side data and flags);
+    // its time stamps are set here in the decoder's time base.
     HRESULT Decode(const REFERENCE_TIME* start, bool sync) {
         AVPacket* packet = packet_.get();
         packet->pts = start ? *start : AV_NOPTS_VALUE;
+        packet->dts = AV_NOPTS_VALUE;
+        packet->duration = 0;
         if (sync) packet->flags |= AV_PKT_FLAG_KEY;
         int error = avcodec_send_packet(codec_.get(), packet);
         if (error == AVERROR(EAGAIN)) {
@@ -321,13 +319,20 @@ private:
         size_t left = static_cast<size_t>(samples);
         REFERENCE_TIME start = NextAudioTime();
         if (start < 0) {
-            // Pre-roll after a seek: drop what lies before the new position.
+            // Pre-roll after a seek: drop what lies before the new position. Time stamps carry
+            // rounding errors of a fraction of a sample, so the cut is at the nearest sample,
+            // and what is left starts at exactly 0.
             auto early =
-                static_cast<size_t>((-start * outputRate_ + kUnitsPerSecond - 1) / kUnitsPerSecond);
+                static_cast<size_t>((-start * outputRate_ + kUnitsPerSecond / 2) / kUnitsPerSecond);
             early = std::min(early, left);
-            samplesSinceAnchor_ += static_cast<int64_t>(early);
             offset = early;
             left -= early;
+            if (left > 0) {
+                anchorTime_ = 0;
+                samplesSinceAnchor_ = 0;
+            } else {
+                samplesSinceAnchor_ += static_cast<int64_t>(early);
+            }
         }
         while (left > 0) {
             ComPtr<IMediaSample> out;

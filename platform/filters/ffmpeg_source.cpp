@@ -350,6 +350,14 @@ HRESULT FfmpegSource::EndStreamsNow() {
 void FfmpegSource::StartDemux() {
     if (demux_.joinable()) return;
     interrupter_.Reset();
+    // Streams nobody decodes are skipped by the demuxer itself instead of being read and
+    // dropped here (the video of a file whose audio is grabbed is most of its bytes). Set
+    // before the seek, so a seek picks its reference among the streams that are read.
+    for (unsigned i = 0; i < format_->nb_streams; ++i) {
+        const DemuxOutputPin* pin = pinOfStream_[i];
+        format_->streams[i]->discard =
+            pin && pin->IsConnected() ? AVDISCARD_DEFAULT : AVDISCARD_ALL;
+    }
     if (needsSeek_ && Seekable()) SeekDemuxer(segmentStart_);
     needsSeek_ = true;
     {
@@ -526,6 +534,10 @@ bool FfmpegSource::Seekable() const {
 
 HRESULT FfmpegSource::SeekDemuxer(REFERENCE_TIME target) {
     int64_t timestamp = av_rescale(target + origin_, AV_TIME_BASE, 10'000'000);
+    // Back to the start means the first packet: the one at the start time may come after
+    // packets stamped earlier (an encoder's priming samples, cut after decoding), and only
+    // from the first does the decoder produce what a fresh run produces.
+    if (target <= 0) timestamp -= AV_TIME_BASE;
     int error = av_seek_frame(format_.get(), -1, timestamp, AVSEEK_FLAG_BACKWARD);
     if (error < 0)
         error = avformat_seek_file(format_.get(), -1, INT64_MIN, timestamp, INT64_MAX, 0);

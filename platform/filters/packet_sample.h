@@ -2,7 +2,9 @@
 
 // A media sample that carries a demuxed FFmpeg packet as it is: its bytes are the packet's own
 // buffer, so the splitter hands a packet downstream without copying it, and a decoder that
-// asks for IPacketSample takes a reference on the buffer instead of copying it again.
+// asks for IPacketSample takes a reference on the packet instead of copying it again. The
+// reference keeps what the demuxer attached to the packet (side data such as the encoder delay
+// and padding to skip, and flags), which the sample's own fields cannot carry.
 
 #include "platform/com/unknown.h"
 #include "platform/filters/ffmpeg_util.h"
@@ -13,9 +15,9 @@ namespace quil::filters {
 struct IPacketSample : IUnknown {
     static constexpr GUID kIid = quil::Guid("{24B21066-9A23-442A-9EBB-3ECA38593696}");
     using Base = IUnknown;
-    // The reference-counted buffer that holds the sample's bytes (with FFmpeg's zeroed padding
-    // after them); null when the packet's buffer is not reference-counted.
-    virtual AVBufferRef* Buffer() = 0;
+    // The packet as the demuxer read it: its bytes (with FFmpeg's zeroed padding after them),
+    // side data and flags. Its time stamps are in the stream's time base, not the sample's.
+    virtual const AVPacket* Packet() = 0;
 
 protected:
     ~IPacketSample() = default;
@@ -40,7 +42,7 @@ public:
     HRESULT IsDiscontinuity() override { return discontinuity_ ? S_OK : S_FALSE; }
     HRESULT SetDiscontinuity(BOOL discontinuity) override;
 
-    AVBufferRef* Buffer() override { return packet_->buf; }
+    const AVPacket* Packet() override { return packet_.get(); }
     // The packet, emptied, for reuse; only once nothing else holds the sample.
     ffmpeg::PacketPtr TakeEmptiedPacket();
 
