@@ -291,12 +291,36 @@ private:
         }
         int capacity = swr_get_out_samples(resampler_.get(), frame->nb_samples);
         if (capacity <= 0) return S_OK;
+        auto input = const_cast<const uint8_t**>(frame->extended_data);
+        if (NextAudioTime() >= 0) {
+            // The usual case: the frame fits one output buffer and is converted straight
+            // into it.
+            ComPtr<IMediaSample> out;
+            if (FAILED(output_->GetDeliveryBuffer(out.Put()))) return S_FALSE;  // stopping
+            size_t block = static_cast<size_t>(outputChannels_) * 2;
+            if (static_cast<size_t>(out->GetSize()) / block >= static_cast<size_t>(capacity)) {
+                BYTE* buffer = nullptr;
+                out->GetPointer(&buffer);
+                int samples =
+                    swr_convert(resampler_.get(), &buffer, capacity, input, frame->nb_samples);
+                return samples > 0 ? DeliverBuffer(out.Get(), static_cast<size_t>(samples)) : S_OK;
+            }
+        }
         converted_.resize(static_cast<size_t>(capacity) * outputChannels_ * 2);
         uint8_t* out = converted_.data();
-        int samples =
-            swr_convert(resampler_.get(), &out, capacity,
-                        const_cast<const uint8_t**>(frame->extended_data), frame->nb_samples);
+        int samples = swr_convert(resampler_.get(), &out, capacity, input, frame->nb_samples);
         return samples > 0 ? DeliverPcm(samples) : S_OK;
+    }
+
+    // Stamps and delivers an output buffer holding `samples` sample frames from the clock on.
+    HRESULT DeliverBuffer(IMediaSample* out, size_t samples) {
+        out->SetActualDataLength(static_cast<LONG>(samples * outputChannels_ * 2));
+        REFERENCE_TIME begin = NextAudioTime();
+        samplesSinceAnchor_ += static_cast<int64_t>(samples);
+        REFERENCE_TIME end = NextAudioTime();
+        out->SetTime(&begin, &end);
+        out->SetSyncPoint(TRUE);
+        return output_->Deliver(out);
     }
 
     HRESULT FlushResampler() {
@@ -342,13 +366,7 @@ private:
             BYTE* buffer = nullptr;
             out->GetPointer(&buffer);
             std::memcpy(buffer, converted_.data() + offset * block, chunk * block);
-            out->SetActualDataLength(static_cast<LONG>(chunk * block));
-            REFERENCE_TIME begin = NextAudioTime();
-            samplesSinceAnchor_ += static_cast<int64_t>(chunk);
-            REFERENCE_TIME end = NextAudioTime();
-            out->SetTime(&begin, &end);
-            out->SetSyncPoint(TRUE);
-            hr = output_->Deliver(out.Get());
+            hr = DeliverBuffer(out.Get(), chunk);
             if (hr != S_OK) return hr;
             offset += chunk;
             left -= chunk;
