@@ -160,21 +160,25 @@ public:
                 size_t whole = pending_.size() / align * align;
                 if (whole == 0) return S_OK;
                 HRESULT hr = CopyPacket(pending_.data(), whole)
-                                 ? Decode(timed ? &start : nullptr, sync)
+                                 ? Decode(Stamp(timed ? &start : nullptr, sync))
                                  : StreamingError(E_OUTOFMEMORY);
                 pending_.erase(pending_.begin(), pending_.begin() + static_cast<ptrdiff_t>(whole));
                 return hr;
             }
         }
-        // A demuxed packet is shared, not copied, with its side data: the encoder delay and
-        // padding to skip travel there.
+        // A demuxed packet is decoded as it is, with its side data: the encoder delay and
+        // padding to skip travel there. The splitter stamps it with the sample's time, so
+        // normally not even a reference of ours is needed.
         auto carried = QueryAs<IPacketSample>(sample);
         const AVPacket* demuxed = carried ? carried->Packet() : nullptr;
-        bool ready = demuxed && demuxed->buf && demuxed->data == data && demuxed->size == length
-                         ? SharePacket(demuxed)
-                         : CopyPacket(data, size);
+        bool shared = demuxed && demuxed->buf && demuxed->data == data && demuxed->size == length;
+        if (shared && demuxed->pts == (timed ? start : AV_NOPTS_VALUE) &&
+            demuxed->dts == AV_NOPTS_VALUE && demuxed->duration == 0 &&
+            ((demuxed->flags & AV_PKT_FLAG_KEY) != 0) == sync)
+            return Decode(demuxed);
+        bool ready = shared ? SharePacket(demuxed) : CopyPacket(data, size);
         if (!ready) return StreamingError(E_OUTOFMEMORY);
-        return Decode(timed ? &start : nullptr, sync);
+        return Decode(Stamp(timed ? &start : nullptr, sync));
     }
 
     HRESULT OnEndOfStream() override {
@@ -214,14 +218,18 @@ private:
         return av_packet_ref(packet_.get(), demuxed) >= 0;
     }
 
-    // Decodes packet_, which holds the input's bytes (and the demuxer's side data and flags);
-    // its time stamps are set here in the decoder's time base.
-    HRESULT Decode(const REFERENCE_TIME* start, bool sync) {
+    // Stamps packet_, which holds the input's bytes (and perhaps the demuxer's side data and
+    // flags), in the decoder's time base.
+    const AVPacket* Stamp(const REFERENCE_TIME* start, bool sync) {
         AVPacket* packet = packet_.get();
         packet->pts = start ? *start : AV_NOPTS_VALUE;
         packet->dts = AV_NOPTS_VALUE;
         packet->duration = 0;
         if (sync) packet->flags |= AV_PKT_FLAG_KEY;
+        return packet;
+    }
+
+    HRESULT Decode(const AVPacket* packet) {
         int error = avcodec_send_packet(codec_.get(), packet);
         if (error == AVERROR(EAGAIN)) {
             HRESULT hr = ReceiveFrames();

@@ -519,6 +519,12 @@ void FfmpegSource::RoutePacket(ffmpeg::PacketPtr packet) {
             (packet->duration > 0 ? ToReferenceTime(packet->duration, stream->time_base) : 0);
     }
     item.sync = (packet->flags & AV_PKT_FLAG_KEY) != 0;
+    // The packet carries the sample's time too, in the decoder's time base, so the decoder
+    // takes it as it is (its frame durations come from the stream, not the packets).
+    packet->pts = item.hasTime ? item.start : AV_NOPTS_VALUE;
+    packet->dts = AV_NOPTS_VALUE;
+    packet->duration = 0;
+    packet->time_base = ffmpeg::kReferenceTimeBase;
     item.packet = std::move(packet);
     std::unique_lock lock(mutex_);
     if (item.hasTime) latest_ = std::max(latest_, item.start);

@@ -16,7 +16,8 @@ struct IPacketSample : IUnknown {
     static constexpr GUID kIid = quil::Guid("{24B21066-9A23-442A-9EBB-3ECA38593696}");
     using Base = IUnknown;
     // The packet as the demuxer read it: its bytes (with FFmpeg's zeroed padding after them),
-    // side data and flags. Its time stamps are in the stream's time base, not the sample's.
+    // side data and flags. The splitter stamps it with the sample's start in 100-ns units
+    // (no decoding time stamp, no duration); a decoder checks before it relies on that.
     virtual const AVPacket* Packet() = 0;
 
 protected:
