@@ -1,4 +1,5 @@
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <cmath>
 #include <random>
@@ -180,6 +181,51 @@ TEST(FfmpegSource, UnconnectedVideoIsNotDecoded) {
               VFW_E_NOT_CONNECTED);
     auto names = FilterNames(graph.Get());
     EXPECT_EQ(std::count(names.begin(), names.end(), std::wstring(L"FFmpeg Decoder")), 1);
+    EXPECT_NEAR(sink->Seconds(), 3.0, 0.06);
+}
+
+// Counts the RGB32 frames it is given.
+class FrameCounter : public SinkFilter {
+public:
+    FrameCounter() : SinkFilter(quil::Guid("{6B1E5D0A-2C47-4F8E-9A31-7D2E4C8B5F19}"), false) {}
+    HRESULT CheckMediaType(const MediaType& type) override {
+        return type.majortype == MEDIATYPE_Video && type.subtype == MEDIASUBTYPE_RGB32 ? S_OK
+                                                                                       : S_FALSE;
+    }
+    HRESULT RenderSample(IMediaSample*) override {
+        ++frames_;
+        return S_OK;
+    }
+    HRESULT StartStreaming() override {
+        frames_ = 0;
+        return S_OK;
+    }
+    int Frames() const { return frames_; }
+
+private:
+    std::atomic<int> frames_{0};
+};
+
+// The demuxer skips a stream nothing is connected to; connected for a later run, the stream
+// is read again from where that run starts.
+TEST(FfmpegSource, AStreamLeftOutOfOneRunIsReadInTheNext) {
+    auto graph = NewGraph();
+    auto source = AddSource(graph.Get(), MediaFixture("movie.avi", AudioCases()[8].arguments));
+    ASSERT_TRUE(source);
+    auto sink = AddCaptureSink(graph.Get());
+    ASSERT_EQ(graph->Connect(OutputPinOf(source.Get(), MEDIATYPE_Audio).Get(), sink->Input()),
+              S_OK);
+    EXPECT_EQ(RunToEnd(graph.Get()).code, EC_COMPLETE);
+    EXPECT_NEAR(sink->Seconds(), 3.0, 0.06);
+
+    auto counter = MakeCom<FrameCounter>();
+    ASSERT_EQ(graph->AddFilter(counter.Get(), L"Frames"), S_OK);
+    ASSERT_EQ(graph->Connect(OutputPinOf(source.Get(), MEDIATYPE_Video).Get(),
+                             FindPinByIndex(counter.Get(), PINDIR_INPUT, 1).Get()),
+              S_OK);
+    ASSERT_EQ(QueryAs<IMediaPosition>(graph.Get())->put_CurrentPosition(0.0), S_OK);
+    EXPECT_EQ(RunToEnd(graph.Get()).code, EC_COMPLETE);
+    EXPECT_EQ(counter->Frames(), 75);  // 3 s at 25 frames a second
     EXPECT_NEAR(sink->Seconds(), 3.0, 0.06);
 }
 
