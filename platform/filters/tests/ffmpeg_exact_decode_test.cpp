@@ -12,7 +12,6 @@
 namespace quil::test {
 namespace {
 
-constexpr int kRate = 44100;
 constexpr size_t kFrameBytes = 4;  // 16-bit stereo
 
 // Noise on one channel and a tone on the other: any shift of a sample shows.
@@ -24,6 +23,8 @@ std::string NoiseAndTone() {
 struct ExactCase {
     const char* file;
     std::string arguments;
+    // How long the decoder takes after a seek to give the samples a run from the start gives.
+    double settleSeconds = 0.1;
 };
 
 std::vector<ExactCase> ExactCases() {
@@ -33,6 +34,10 @@ std::vector<ExactCase> ExactCases() {
         // The AAC encoder's priming samples are declared by an edit list. Without noise
         // substitution: its decoder fills such bands from a random generator that a seek does
         // not reset.
+        // Ogg marks the padding of the last page; Opus adds its pre-skip, and its predictive
+        // decoder converges slowly after a seek.
+        {"exact.ogg", NoiseAndTone() + " -c:a libvorbis"},
+        {"exact.opus", NoiseAndTone() + " -c:a libopus", 1.0},
         {"exact.mp4",
          VideoInput(3) + " " + NoiseAndTone() + " -c:v mpeg4 -c:a aac -aac_pns 0 -b:a 128k"},
     };
@@ -81,11 +86,10 @@ protected:
 TEST_P(ExactDecode, SamplesAndLengthEqualFfmpegsDecode) {
     std::string path = Path();
     auto reference = FfmpegPcm(path);
-    ASSERT_GT(reference.size(), size_t(kRate) * kFrameBytes * 2);
+    ASSERT_GT(reference.size(), kFrameBytes * 44100 * 2);
     auto d = Connect(path);
     ASSERT_TRUE(d.sink);
     EXPECT_EQ(RunToEnd(d.graph.Get()).code, EC_COMPLETE);
-    EXPECT_EQ(d.sink->Format().nSamplesPerSec, unsigned(kRate));
     auto ours = d.sink->Bytes();
     EXPECT_EQ(ours.size() / kFrameBytes, reference.size() / kFrameBytes);
     size_t common = std::min(ours.size(), reference.size());
@@ -98,9 +102,9 @@ TEST_P(ExactDecode, SamplesAndLengthEqualFfmpegsDecode) {
         ASSERT_LT(std::abs(times[i].first - times[i - 1].second), 1000) << i;
 }
 
-// A seek into the file skips no delay again: after the decoder has settled (a frame or two
-// after a flush), the samples are those at the position asked for. A seek back to the start
-// gives the whole decode once more, delay cut as on the first run.
+// A seek into the file skips no delay again: after the decoder has settled (its state after a
+// flush differs from a run's), the samples are those at the position asked for. A seek back
+// to the start gives the whole decode once more, delay cut as on the first run.
 TEST_P(ExactDecode, SeeksLandOnTheSampleAskedFor) {
     std::string path = Path();
     auto reference = FfmpegPcm(path);
@@ -112,12 +116,13 @@ TEST_P(ExactDecode, SeeksLandOnTheSampleAskedFor) {
     ASSERT_EQ(position->put_CurrentPosition(1.0), S_OK);
     EXPECT_EQ(RunToEnd(d.graph.Get()).code, EC_COMPLETE);
     auto ours = d.sink->Bytes();
-    size_t seekAt = size_t(kRate) * kFrameBytes;
+    size_t rate = d.sink->Format().nSamplesPerSec;
+    size_t seekAt = rate * kFrameBytes;
     ASSERT_GT(reference.size(), seekAt);
     EXPECT_EQ(ours.size(), reference.size() - seekAt);
-    size_t settle = size_t(kRate / 10) * kFrameBytes;
+    auto settle = static_cast<size_t>(GetParam().settleSeconds * double(rate)) * kFrameBytes;
     size_t compared = std::min(ours.size(), reference.size() - seekAt);
-    ASSERT_GT(compared, settle * 2);
+    ASSERT_GT(compared, settle + rate / 10 * kFrameBytes);
     std::vector<uint8_t> expected(reference.begin() + static_cast<ptrdiff_t>(seekAt + settle),
                                   reference.begin() + static_cast<ptrdiff_t>(seekAt + compared));
     EXPECT_EQ(FirstDifference(expected, ours.data() + settle, compared - settle), -1);
