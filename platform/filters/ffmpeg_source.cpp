@@ -539,14 +539,25 @@ bool FfmpegSource::Seekable() const {
 }
 
 HRESULT FfmpegSource::SeekDemuxer(REFERENCE_TIME target) {
+    AVFormatContext* format = format_.get();
     int64_t timestamp = av_rescale(target + origin_, AV_TIME_BASE, 10'000'000);
-    // Back to the start means the first packet: the one at the start time may come after
-    // packets stamped earlier (an encoder's priming samples, cut after decoding), and only
-    // from the first does the decoder produce what a fresh run produces.
-    if (target <= 0) timestamp -= AV_TIME_BASE;
-    int error = av_seek_frame(format_.get(), -1, timestamp, AVSEEK_FLAG_BACKWARD);
-    if (error < 0)
-        error = avformat_seek_file(format_.get(), -1, INT64_MIN, timestamp, INT64_MAX, 0);
+    std::vector<AVDiscard> skipped(format->nb_streams);
+    for (unsigned i = 0; i < format->nb_streams; ++i) skipped[i] = format->streams[i]->discard;
+    if (target <= 0) {
+        // Back to the start means the first packet of the streams read: the one at the start
+        // time may come after packets stamped earlier (an encoder's priming samples, cut after
+        // decoding), and only from the first does the decoder produce what a fresh run does.
+        timestamp -= AV_TIME_BASE;
+    } else {
+        // Elsewhere the seek goes by the stream FFmpeg picks when every stream is read (the
+        // video's key frames, where containers index them), so skipped streams are read while
+        // it seeks.
+        for (unsigned i = 0; i < format->nb_streams; ++i)
+            format->streams[i]->discard = AVDISCARD_DEFAULT;
+    }
+    int error = av_seek_frame(format, -1, timestamp, AVSEEK_FLAG_BACKWARD);
+    if (error < 0) error = avformat_seek_file(format, -1, INT64_MIN, timestamp, INT64_MAX, 0);
+    for (unsigned i = 0; i < format->nb_streams; ++i) format->streams[i]->discard = skipped[i];
     if (error < 0) return ffmpeg::HresultFromAverror(error);
     std::lock_guard lock(mutex_);
     segmentStart_ = target;
