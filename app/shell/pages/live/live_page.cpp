@@ -77,6 +77,7 @@ LivePage::LivePage(PageHost& host, QWidget* parent) : Page(host, parent) {
     if (!mixer::MixerControl::GetRecordDeviceName(0, &first)) {
         noDevice_ = true;
         list_->hide();
+        noDeviceNote_->show();
         devices_->setEnabled(false);
         lines_->setEnabled(false);
         level_->Enable(false);
@@ -160,9 +161,16 @@ void LivePage::BuildControls() {
     levelColumn->addWidget(meter_);
     top->addLayout(levelColumn);
     top->addWidget(mute_);
+    noDeviceNote_ = new QLabel(tr("No recording device was found."), this);
+    noDeviceNote_->setObjectName("noDeviceNote");
+    noDeviceNote_->setAlignment(Qt::AlignCenter);
+    noDeviceNote_->hide();
+
     auto* layout = new QVBoxLayout(this);
     layout->addLayout(top);
     layout->addWidget(list_, 1);
+    // Takes the list's room when there is none, so the top row stays at the top.
+    layout->addWidget(noDeviceNote_, 1);
 
     connect(devices_, &QComboBox::activated, this, [this] { DeviceChange(); });
     connect(lines_, &QComboBox::activated, this, [this] { LineChange(); });
