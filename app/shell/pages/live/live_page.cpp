@@ -13,6 +13,7 @@
 #include <filesystem>
 
 #include "app/controls/bitmap_slider.h"
+#include "app/controls/elided_combo_box.h"
 #include "app/controls/skin.h"
 #include "app/mixer/mixer_control.h"
 #include "app/settings/grabber_handover.h"
@@ -102,14 +103,14 @@ LivePage::~LivePage() {
 
 void LivePage::BuildControls() {
     auto* deviceLabel = new QLabel(QStringLiteral("Input device"), this);
-    devices_ = new QComboBox(this);
+    devices_ = new controls::ElidedComboBox(this);
     devices_->setObjectName("devices");
     devices_->setAccessibleName(deviceLabel->text());
     devices_->setMinimumContentsLength(18);
     devices_->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
     deviceLabel->setBuddy(devices_);
     auto* lineLabel = new QLabel(QStringLiteral("Record from"), this);
-    lines_ = new QComboBox(this);
+    lines_ = new controls::ElidedComboBox(this);
     lines_->setObjectName("lines");
     lines_->setAccessibleName(lineLabel->text());
     lines_->setMinimumContentsLength(12);
