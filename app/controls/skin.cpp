@@ -310,7 +310,11 @@ class GlyphIconEngine final : public QIconEngine {
 public:
     GlyphIconEngine(Glyph glyph, QColor color) : glyph_(glyph), color_(color) {}
     void paint(QPainter* painter, const QRect& rect, QIcon::Mode mode, QIcon::State) override {
-        DrawGlyph(*painter, glyph_, rect, mode == QIcon::Disabled ? colors::kDisabled : color_);
+        // Selected rows of a list are drawn in the accent colour: the glyph takes its text colour.
+        const QColor ink = mode == QIcon::Disabled   ? colors::kDisabled
+                           : mode == QIcon::Selected ? colors::kAccentText
+                                                     : color_;
+        DrawGlyph(*painter, glyph_, rect, ink);
     }
     QPixmap pixmap(const QSize& size, QIcon::Mode mode, QIcon::State state) override {
         return scaledPixmap(size, mode, state, 1.0);
