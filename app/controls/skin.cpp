@@ -310,7 +310,11 @@ class GlyphIconEngine final : public QIconEngine {
 public:
     GlyphIconEngine(Glyph glyph, QColor color) : glyph_(glyph), color_(color) {}
     void paint(QPainter* painter, const QRect& rect, QIcon::Mode mode, QIcon::State) override {
-        DrawGlyph(*painter, glyph_, rect, mode == QIcon::Disabled ? colors::kDisabled : color_);
+        // Selected rows of a list are drawn in the accent colour: the glyph takes its text colour.
+        const QColor ink = mode == QIcon::Disabled   ? colors::kDisabled
+                           : mode == QIcon::Selected ? colors::kAccentText
+                                                     : color_;
+        DrawGlyph(*painter, glyph_, rect, ink);
     }
     QPixmap pixmap(const QSize& size, QIcon::Mode mode, QIcon::State state) override {
         return scaledPixmap(size, mode, state, 1.0);
@@ -332,10 +336,48 @@ private:
     QColor color_;
 };
 
+class CheckBoxIconEngine final : public QIconEngine {
+public:
+    explicit CheckBoxIconEngine(bool checked) : checked_(checked) {}
+    void paint(QPainter* painter, const QRect& rect, QIcon::Mode, QIcon::State) override {
+        // 14 of 16 pixels (12 and a 1-pixel border) with a 3-pixel corner, as the style
+        // sheet's indicators.
+        const qreal side = std::min(rect.width(), rect.height()) * 0.875;
+        const QRectF box(rect.x() + (rect.width() - side) / 2,
+                         rect.y() + (rect.height() - side) / 2, side, side);
+        painter->save();
+        painter->setRenderHint(QPainter::Antialiasing);
+        painter->setPen(QPen(checked_ ? colors::kAccent : colors::kIndicatorBorder, 1));
+        painter->setBrush(checked_ ? colors::kAccent : colors::kPanel);
+        painter->drawRoundedRect(box.adjusted(0.5, 0.5, -0.5, -0.5), side / 4, side / 4);
+        painter->restore();
+    }
+    QPixmap pixmap(const QSize& size, QIcon::Mode mode, QIcon::State state) override {
+        return scaledPixmap(size, mode, state, 1.0);
+    }
+    QPixmap scaledPixmap(const QSize& size, QIcon::Mode mode, QIcon::State state,
+                         qreal scale) override {
+        QPixmap pixmap(size);
+        pixmap.setDevicePixelRatio(scale);
+        pixmap.fill(Qt::transparent);
+        QPainter painter(&pixmap);
+        paint(&painter, QRect(QPoint(0, 0), (QSizeF(size) / scale).toSize()), mode, state);
+        return pixmap;
+    }
+    QIconEngine* clone() const override { return new CheckBoxIconEngine(checked_); }
+
+private:
+    bool checked_;
+};
+
 }  // namespace
 
 QIcon GlyphIcon(Glyph glyph, const QColor& color) {
     return QIcon(new GlyphIconEngine(glyph, color));
+}
+
+QIcon CheckBoxIcon(bool checked) {
+    return QIcon(new CheckBoxIconEngine(checked));
 }
 
 SkinButton::SkinButton(Glyph glyph, const QString& caption, QWidget* parent)
@@ -375,10 +417,14 @@ void SkinButton::paintEvent(QPaintEvent*) {
     QColor fill = Qt::transparent;
     if (isChecked()) fill = colors::kRaised;
     if (enabled && (hovered_ || isDown())) fill = isDown() ? colors::kBorder : colors::kRaised;
+    // Round buttons sit side by side in rectangles that are not square: a circle a little
+    // inside its rectangle keeps neighbours apart.
+    const qreal side = std::min(area.width(), area.height()) - 1.5;
+    const QRectF circle(width() / 2.0 - side / 2, height() / 2.0 - side / 2, side, side);
     if (round_) {
         painter.setPen(QPen(enabled ? colors::kBorder : colors::kRaised, 1));
         painter.setBrush(fill == Qt::transparent ? colors::kPanel : fill);
-        painter.drawEllipse(area);
+        painter.drawEllipse(circle);
     } else if (fill != Qt::transparent) {
         painter.setPen(Qt::NoPen);
         painter.setBrush(fill);
@@ -411,7 +457,7 @@ void SkinButton::paintEvent(QPaintEvent*) {
         painter.setBrush(Qt::NoBrush);
         painter.setPen(QPen(colors::kAccent, 1, Qt::DotLine));
         if (round_)
-            painter.drawEllipse(area.adjusted(1, 1, -1, -1));
+            painter.drawEllipse(circle.adjusted(1, 1, -1, -1));
         else
             painter.drawRoundedRect(area.adjusted(1, 1, -1, -1), 5, 5);
     }

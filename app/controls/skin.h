@@ -25,6 +25,7 @@ inline const QColor kAccent{0x3c, 0xc8, 0x8f};
 inline const QColor kAccentText{0x0c, 0x1a, 0x14};
 inline const QColor kRecord{0xff, 0x5d, 0x62};
 inline const QColor kDisabled{0x6b, 0x73, 0x7e};
+inline const QColor kIndicatorBorder{0x8a, 0x93, 0x9f};
 }  // namespace colors
 
 // Fusion with the program's dark palette and a small style sheet, for the whole application.
@@ -59,6 +60,10 @@ enum class Glyph {
 void DrawGlyph(QPainter& painter, Glyph glyph, const QRectF& box, const QColor& color);
 // An icon that draws the glyph at whatever size and pixel ratio it is asked for.
 QIcon GlyphIcon(Glyph glyph, const QColor& color = colors::kText);
+
+// A check box drawn like the list rows' boxes of the style sheet, at whatever size and pixel
+// ratio it is asked for: for places the style sheet does not reach, such as a header.
+QIcon CheckBoxIcon(bool checked);
 
 // A button of the skin: a glyph, optionally with a caption below it, flat until hovered,
 // highlighted while checked. The caption must fit: minimumSizeHint says what it needs.

@@ -16,7 +16,7 @@
 #include <QWindow>
 
 #include "app/controls/bitmap_slider.h"
-#include "app/controls/scrolling_caption.h"
+#include "app/controls/elided_caption.h"
 #include "app/controls/skin.h"
 #include "app/mixer/mixer_control.h"
 #include "app/scheduler/schedule_page.h"
@@ -330,8 +330,9 @@ void MainWindow::BuildControls() {
                       controls::SliderThumb({6, 13}, ratio, true), true);
     volume_->SetNotify(target_->handle(), kVolumeSliderId);
 
-    pathLine_ = new controls::ScrollingCaption(this);
+    pathLine_ = new controls::ElidedCaption(this);
     pathLine_->setObjectName("pathLine");
+    pathLine_->setAccessibleName("Output file path");
     pathLine_->setGeometry(298, 493, 358, 20);
     pathLine_->setFont(small);
 }
@@ -664,7 +665,10 @@ void MainWindow::SetPathText(const QString& text) {
         pathText_ = text;
         emit ActivityChanged();
     }
-    pathLine_->SetText(text.isEmpty() ? QString() : "Output file path:  " + text);
+    if (text.isEmpty())
+        pathLine_->SetText(QString(), QString());
+    else
+        pathLine_->SetText("Output file path:  ", text);
 }
 
 QString MainWindow::PathLine() const {

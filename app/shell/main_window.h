@@ -26,7 +26,7 @@ class QRadioButton;
 
 namespace quil::controls {
 class BitmapSlider;
-class ScrollingCaption;
+class ElidedCaption;
 class SkinButton;
 }  // namespace quil::controls
 
@@ -173,7 +173,7 @@ private:
     std::array<QRadioButton*, 4> formats_{};
     QLabel* formatLabel_ = nullptr;
     QLabel* cpuLabel_ = nullptr;
-    controls::ScrollingCaption* pathLine_ = nullptr;
+    controls::ElidedCaption* pathLine_ = nullptr;
     controls::BitmapSlider* progress_ = nullptr;
     controls::BitmapSlider* volume_ = nullptr;
     QMenu* sourceMenu_ = nullptr;

@@ -102,6 +102,12 @@ TEST_F(OptionsDialogTest, TabsSwitchPagesAndCaptions) {
         EXPECT_TRUE(tab->isChecked());
         EXPECT_EQ(caption->text(), captions[page]);
         EXPECT_TRUE(Child<QWidget>(dialog.get(), pages[page])->isVisible());
+        // Only the current page's tab is drawn in the highlight colours.
+        const QColor highlight = QApplication::palette().color(QPalette::Highlight);
+        for (int other = 0; other < 4; ++other)
+            EXPECT_EQ(Tab(dialog.get(), other)->palette().color(QPalette::Button) == highlight,
+                      other == page)
+                << other;
     }
 }
 

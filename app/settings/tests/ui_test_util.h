@@ -1,7 +1,8 @@
 #pragma once
 
-// A QApplication on the offscreen platform for the dialog tests, and small ways to act on the
-// widgets as a user does.
+// A QApplication on the offscreen platform for the dialog tests, dressed in the program's own
+// look (as Quilmain does at start-up, so sizes and screenshots are the user's), and small ways to
+// act on the widgets as a user does.
 
 #include <gtest/gtest.h>
 
@@ -15,6 +16,8 @@
 #include <memory>
 #include <string>
 
+#include "app/controls/skin.h"
+
 namespace quil::settings::test {
 
 // The application lives from the first dialog test to the end of the test run; destroying it
@@ -25,6 +28,7 @@ public:
         if (app_) return;
         qputenv("QT_QPA_PLATFORM", "offscreen");
         app_ = std::make_unique<QApplication>(argc_, argv_);
+        controls::ApplyProgramLook(*app_);
     }
     void TearDown() override { app_.reset(); }
 
@@ -42,7 +46,9 @@ inline QtApplicationEnvironment* ApplicationEnvironment() {
     return environment;
 }
 
-inline void EnsureApplication() { ApplicationEnvironment()->Ensure(); }
+inline void EnsureApplication() {
+    ApplicationEnvironment()->Ensure();
+}
 
 template <typename W = QWidget>
 W* Child(QWidget* parent, const char* name) {

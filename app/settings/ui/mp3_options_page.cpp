@@ -62,7 +62,8 @@ Mp3OptionsPage::Mp3OptionsPage(QWidget* parent) : QWidget(parent) {
     quality_->setObjectName("qualitySlider");
     quality_->setRange(kQualityLow, kQualityHigh);
     quality_->setPageStep(1);
-    quality_->setTickPosition(QSlider::TicksBelow);
+    // Ticks on both sides keep the groove in the middle, level with "Low" and "High".
+    quality_->setTickPosition(QSlider::TicksBothSides);
     quality_->setTickInterval(1);
     auto* qualityRow = new QHBoxLayout;
     qualityRow->addWidget(new QLabel(ToQString(text::kLow), this));

@@ -1,5 +1,6 @@
 #include "app/settings/ui/options_dialog.h"
 
+#include <QApplication>
 #include <QButtonGroup>
 #include <QFont>
 #include <QHBoxLayout>
@@ -41,6 +42,16 @@ OptionsDialog::OptionsDialog(const WmaProfileCatalogue& catalogue, FolderBrowser
         tab->setObjectName(kTabNames[i]);
         tab->setCheckable(true);
         tab->setAutoDefault(false);
+        // The style draws a checked button barely darker on a dark palette: the current page's
+        // tab takes the highlight colours so it can be told apart.
+        connect(tab, &QPushButton::toggled, tab, [tab](bool checked) {
+            QPalette colours = QApplication::palette(tab);
+            if (checked) {
+                colours.setColor(QPalette::Button, colours.color(QPalette::Highlight));
+                colours.setColor(QPalette::ButtonText, colours.color(QPalette::HighlightedText));
+            }
+            tab->setPalette(colours);
+        });
         tabs_->addButton(tab, i);
         tabRow->addWidget(tab);
     }

@@ -5,6 +5,7 @@
 
 #include <QAbstractButton>
 #include <QButtonGroup>
+#include <QDir>
 #include <QFile>
 #include <QLabel>
 #include <QMenu>
@@ -16,6 +17,7 @@
 #include <fstream>
 
 #include "app/controls/bitmap_slider.h"
+#include "app/controls/elided_caption.h"
 #include "app/settings/format_settings.h"
 #include "app/shell/cpu_meter.h"
 #include "app/shell/main_window.h"
@@ -268,6 +270,25 @@ TEST_F(MainWindowTest, FormatAndPathTexts) {
     EXPECT_EQ(window->PathLine(), "Output file path:  /music/a.mp3");
     window->SetPathText("");
     EXPECT_EQ(window->PathLine(), "");
+}
+
+TEST_F(MainWindowTest, ALongPathIsShortenedInTheMiddleWithinTheWindow) {
+    const QString path = QDir::homePath() +
+                         "/Music/Quilfetch/Evening grabs of the long winter/Side A and side B "
+                         "of the second tape/Quilmain 2026-12-07 10-30-00.mp3";
+    window->SetPathText(path);
+    auto* line = window->findChild<controls::ElidedCaption*>("pathLine");
+    ASSERT_NE(line, nullptr);
+    const QString shown = line->ShownText();
+    EXPECT_LE(line->fontMetrics().horizontalAdvance(shown), line->width()) << shown.toStdString();
+    EXPECT_LE(line->geometry().right(), window->width());
+    EXPECT_TRUE(shown.startsWith("Output file path:  /")) << shown.toStdString();
+    EXPECT_TRUE(shown.contains(QStringLiteral("…"))) << shown.toStdString();
+    EXPECT_TRUE(shown.endsWith("10-30-00.mp3")) << shown.toStdString();
+    EXPECT_EQ(window->PathLine(), "Output file path:  " + path);
+    EXPECT_EQ(line->toolTip(), "Output file path:  " + path);
+    EXPECT_EQ(line->accessibleDescription(), "Output file path:  " + path);
+    EXPECT_EQ(line->accessibleName(), "Output file path");
 }
 
 TEST_F(MainWindowTest, CpuTextIsZeroWhenTheClockDidNotAdvanceOrNoTimeWasUsed) {

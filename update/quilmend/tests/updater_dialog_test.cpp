@@ -16,6 +16,7 @@
 #include <string>
 #include <vector>
 
+#include "app/controls/skin.h"
 #include "app/shell/testing/test_services.h"
 #include "update/quilmend/updater_dialog.h"
 #include "update/tests/update_fixture.h"
@@ -38,6 +39,8 @@ public:
         // Screenshots are taken under Xvfb when the caller asks for a platform.
         if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
         app_ = std::make_unique<QApplication>(argc_, argv_);
+        // The program's look, as Quilmend applies it, so screenshots are what users see.
+        controls::ApplyProgramLook(*app_);
     }
     void TearDown() override { app_.reset(); }
 

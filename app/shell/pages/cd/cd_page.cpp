@@ -11,6 +11,7 @@
 #include <algorithm>
 #include <cstdint>
 
+#include "app/controls/elided_combo_box.h"
 #include "app/settings/grabber_handover.h"
 #include "app/settings/output_naming.h"
 #include "app/shell/messages.h"
@@ -81,7 +82,7 @@ CdPage::~CdPage() {
 
 void CdPage::BuildControls() {
     auto* label = new QLabel(QStringLiteral("Insert Audio CD"), this);
-    drives_ = new QComboBox(this);
+    drives_ = new controls::ElidedComboBox(this);
     drives_->setObjectName("drives");
     drives_->setAccessibleName(QStringLiteral("Insert Audio CD"));
     drives_->setMinimumContentsLength(28);

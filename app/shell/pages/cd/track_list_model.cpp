@@ -1,31 +1,11 @@
 #include "app/shell/pages/cd/track_list_model.h"
 
-#include <QApplication>
 #include <QFont>
-#include <QPainter>
-#include <QPixmap>
-#include <QStyle>
-#include <QStyleOptionButton>
 
+#include "app/controls/skin.h"
 #include "app/shell/string_table.h"
 
 namespace quil::shell {
-
-namespace {
-
-// The header's check box, drawn by the style so it matches the rows' boxes.
-QPixmap CheckBoxImage(bool checked) {
-    QStyleOptionButton option;
-    option.rect = QRect(0, 0, 16, 16);
-    option.state = QStyle::State_Enabled | (checked ? QStyle::State_On : QStyle::State_Off);
-    QPixmap image(16, 16);
-    image.fill(Qt::transparent);
-    QPainter painter(&image);
-    QApplication::style()->drawPrimitive(QStyle::PE_IndicatorCheckBox, &option, &painter);
-    return image;
-}
-
-}  // namespace
 
 int TrackListModel::rowCount(const QModelIndex& parent) const {
     return parent.isValid() ? 0 : static_cast<int>(rows_.size());
@@ -108,7 +88,7 @@ QVariant TrackListModel::headerData(int section, Qt::Orientation orientation, in
         case Qt::DisplayRole:
             return LoadString(kHeaders[section]);
         case Qt::DecorationRole:
-            if (section == kTrack) return CheckBoxImage(AllChecked());
+            if (section == kTrack) return controls::CheckBoxIcon(AllChecked());
             return {};
         case Qt::ToolTipRole:
             if (section == kTrack) return QStringLiteral("Check or uncheck every track");

@@ -13,6 +13,7 @@
 #include <filesystem>
 
 #include "app/controls/bitmap_slider.h"
+#include "app/controls/elided_combo_box.h"
 #include "app/controls/skin.h"
 #include "app/mixer/mixer_control.h"
 #include "app/settings/grabber_handover.h"
@@ -77,6 +78,7 @@ LivePage::LivePage(PageHost& host, QWidget* parent) : Page(host, parent) {
     if (!mixer::MixerControl::GetRecordDeviceName(0, &first)) {
         noDevice_ = true;
         list_->hide();
+        noDeviceNote_->show();
         devices_->setEnabled(false);
         lines_->setEnabled(false);
         level_->Enable(false);
@@ -101,14 +103,14 @@ LivePage::~LivePage() {
 
 void LivePage::BuildControls() {
     auto* deviceLabel = new QLabel(QStringLiteral("Input device"), this);
-    devices_ = new QComboBox(this);
+    devices_ = new controls::ElidedComboBox(this);
     devices_->setObjectName("devices");
     devices_->setAccessibleName(deviceLabel->text());
     devices_->setMinimumContentsLength(18);
     devices_->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
     deviceLabel->setBuddy(devices_);
     auto* lineLabel = new QLabel(QStringLiteral("Record from"), this);
-    lines_ = new QComboBox(this);
+    lines_ = new controls::ElidedComboBox(this);
     lines_->setObjectName("lines");
     lines_->setAccessibleName(lineLabel->text());
     lines_->setMinimumContentsLength(12);
@@ -160,9 +162,16 @@ void LivePage::BuildControls() {
     levelColumn->addWidget(meter_);
     top->addLayout(levelColumn);
     top->addWidget(mute_);
+    noDeviceNote_ = new QLabel(tr("No recording device was found."), this);
+    noDeviceNote_->setObjectName("noDeviceNote");
+    noDeviceNote_->setAlignment(Qt::AlignCenter);
+    noDeviceNote_->hide();
+
     auto* layout = new QVBoxLayout(this);
     layout->addLayout(top);
     layout->addWidget(list_, 1);
+    // Takes the list's room when there is none, so the top row stays at the top.
+    layout->addWidget(noDeviceNote_, 1);
 
     connect(devices_, &QComboBox::activated, this, [this] { DeviceChange(); });
     connect(lines_, &QComboBox::activated, this, [this] { LineChange(); });

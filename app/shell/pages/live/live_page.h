@@ -98,6 +98,8 @@ private:
     LevelMeter* meter_ = nullptr;
     QCheckBox* mute_ = nullptr;
     QTreeView* list_ = nullptr;
+    // In the list's place on a computer without recording devices.
+    QLabel* noDeviceNote_ = nullptr;
     QTimer recordTimer_;  // 5146
     QTimer playTimer_;    // 5147
     QTimer meterTimer_;

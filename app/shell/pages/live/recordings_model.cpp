@@ -1,16 +1,15 @@
 #include "app/shell/pages/live/recordings_model.h"
 
-#include <QApplication>
 #include <QFont>
-#include <QStyle>
 
+#include "app/controls/skin.h"
 #include "app/shell/string_table.h"
 
 namespace quil::shell {
 
 RecordingsModel::RecordingsModel(QObject* parent)
     : QAbstractTableModel(parent),
-      icon_(QApplication::style()->standardIcon(QStyle::SP_MediaVolume)) {}
+      icon_(controls::GlyphIcon(controls::Glyph::Volume, controls::colors::kMutedText)) {}
 
 int RecordingsModel::rowCount(const QModelIndex& parent) const {
     return parent.isValid() ? 0 : static_cast<int>(rows_.size());

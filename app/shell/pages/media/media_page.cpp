@@ -68,8 +68,24 @@ int MediaPage::StartGrab() {
     StopPlayback();
     view()->SelectRow(0);
     list_ = {};
-    list_.running = GrabFile(model()->Row(0).path, 0) != 0;
-    return list_.running ? 1 : 0;
+    // A single file the user picked answers for itself, with its message; a list may run
+    // unattended, so a file of it that cannot be grabbed is counted and the list goes on.
+    if (model()->rowCount() == 1) {
+        list_.running = GrabFile(model()->Row(0).path, 0, true) != 0;
+        return list_.running ? 1 : 0;
+    }
+    list_.running = true;
+    if (GrabListFrom(0)) return 1;
+    FinishList({});
+    return 0;
+}
+
+bool MediaPage::GrabListFrom(int row) {
+    for (; row >= 0 && row < model()->rowCount(); ++row) {
+        if (GrabFile(model()->Row(row).path, row, false)) return true;
+        list_.failed << model()->Row(row).name;
+    }
+    return false;
 }
 
 int MediaPage::Play() {
@@ -77,7 +93,7 @@ int MediaPage::Play() {
     return MediaListPage::Play();
 }
 
-int MediaPage::GrabFile(const std::string& path, int row) {
+int MediaPage::GrabFile(const std::string& path, int row, bool single) {
     int format = host().CurrentOutputFormat();
     settings::OutputPath output = settings::BuildOutputPath(format);
     if (output.path.empty()) return 0;
@@ -95,7 +111,7 @@ int MediaPage::GrabFile(const std::string& path, int row) {
     int hasAudio = 0;
     grabber_->GetStreamPresence(&hasAudio, nullptr, nullptr, nullptr);
     if (!hasAudio) {
-        services().messages->ShowString(this, 206);
+        if (single) services().messages->ShowString(this, 206);
         return fail();
     }
     grabber_->SetNotifyWindow(Handle(), MSG_GRAB_EVENT);
@@ -183,11 +199,7 @@ void MediaPage::HandleGrabEvents() {
             ++list_.grabbed;
             EndFileGrab();
             // A file that cannot be grabbed is reported at the end and does not stop the rest.
-            while (next >= 0 && !GrabFile(model()->Row(next).path, next)) {
-                list_.failed << model()->Row(next).name;
-                next = next + 1 < model()->rowCount() ? next + 1 : -1;
-            }
-            if (next < 0) FinishList({});
+            if (next < 0 || !GrabListFrom(next)) FinishList({});
             return;
         }
         if (code == 3) {

@@ -38,7 +38,11 @@ protected:
     bool MayPlayOnDoubleClick() const override { return grabPath_.empty(); }
 
 private:
-    int GrabFile(const std::string& path, int row);
+    // `single`: the one file of the list, whose missing audio is told in a message box; in a
+    // list it only counts as failed.
+    int GrabFile(const std::string& path, int row, bool single);
+    // Grabs the first file from `row` on that can be grabbed, counting those that cannot.
+    bool GrabListFrom(int row);
     // Ends the file's grab; the list goes on or ends as the caller decides.
     int EndFileGrab();
     // The list ended on its own: a notice with what was grabbed and what failed. `problem` says

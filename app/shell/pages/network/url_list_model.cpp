@@ -4,7 +4,6 @@
 #include <QFont>
 #include <QIcon>
 #include <QPalette>
-#include <QStyle>
 
 #include "app/shell/string_table.h"
 
@@ -35,7 +34,7 @@ QVariant UrlListModel::data(const QModelIndex& index, int role) const {
         case Qt::ToolTipRole:
             return row.url;
         case Qt::DecorationRole:
-            if (urlColumn) return QApplication::style()->standardIcon(QStyle::SP_DriveNetIcon);
+            if (urlColumn) return icon_;
             return {};
         case Qt::TextAlignmentRole:
             return urlColumn ? QVariant(Qt::AlignLeft | Qt::AlignVCenter)

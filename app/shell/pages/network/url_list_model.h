@@ -5,9 +5,12 @@
 // case-sensitive comparison).
 
 #include <QAbstractTableModel>
+#include <QIcon>
 #include <QString>
 
 #include <vector>
+
+#include "app/controls/skin.h"
 
 namespace quil::network {
 
@@ -47,6 +50,7 @@ private:
     void RowChanged(int row);
 
     std::vector<Row> rows_;
+    QIcon icon_ = controls::GlyphIcon(controls::Glyph::Network, controls::colors::kMutedText);
 };
 
 }  // namespace quil::network

@@ -1,8 +1,6 @@
 #include "app/shell/pages/player/file_list_model.h"
 
-#include <QApplication>
-#include <QStyle>
-
+#include "app/controls/skin.h"
 #include "app/shell/pages/player/media_texts.h"
 #include "app/shell/string_table.h"
 
@@ -10,7 +8,7 @@ namespace quil::shell {
 
 FileListModel::FileListModel(std::vector<FileColumnSpec> columns, QObject* parent)
     : QAbstractTableModel(parent), columns_(std::move(columns)) {
-    if (auto* style = QApplication::style()) icon_ = style->standardIcon(QStyle::SP_MediaVolume);
+    icon_ = controls::GlyphIcon(controls::Glyph::Volume, controls::colors::kMutedText);
 }
 
 int FileListModel::rowCount(const QModelIndex& parent) const {

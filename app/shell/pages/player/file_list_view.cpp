@@ -19,7 +19,8 @@ namespace {
 constexpr int kMinimumFillWidth = 40;
 constexpr double kListPointSize = 8.0;
 
-// Draws the marked row like a selected one, from the palette, without selecting it.
+// Draws the marked row like a selected one, from the palette, without selecting it; in bold, as
+// the recorder marks its running row, so it stays apart from selected rows.
 class MarkDelegate final : public QStyledItemDelegate {
 public:
     MarkDelegate(const FileListModel* model, QObject* parent)
@@ -32,6 +33,7 @@ protected:
         option->backgroundBrush = option->palette.brush(QPalette::Active, QPalette::Highlight);
         option->palette.setBrush(
             QPalette::Text, option->palette.brush(QPalette::Active, QPalette::HighlightedText));
+        option->font.setBold(true);
     }
 
 private:

@@ -5,6 +5,7 @@
 #include <QComboBox>
 #include <QElapsedTimer>
 #include <QHeaderView>
+#include <QIcon>
 #include <QLabel>
 #include <QPushButton>
 #include <QTest>
@@ -194,9 +195,19 @@ TEST_F(CdPageTest, TracksStartCheckedAndTheHeaderTogglesAll) {
         EXPECT_EQ(tracks.data(tracks.index(row, 0), Qt::CheckStateRole), Qt::Checked);
     EXPECT_TRUE(tracks.AllChecked());
 
+    // The header's box shows whether every row is checked, drawn sharp at twice the pixels.
+    auto headerBox = [&] {
+        return tracks.headerData(0, Qt::Horizontal, Qt::DecorationRole)
+            .value<QIcon>()
+            .pixmap(QSize(16, 16), 2.0)
+            .toImage();
+    };
+    const QImage allChecked = headerBox();
+    EXPECT_EQ(allChecked.size(), QSize(32, 32));
     auto* header = page_->findChild<QTreeView*>("tracks")->header();
     emit header->sectionClicked(0);
     for (int row = 0; row < 3; ++row) EXPECT_FALSE(tracks.Row(row).checked);
+    EXPECT_NE(headerBox().pixelColor(16, 16), allChecked.pixelColor(16, 16));
     tracks.setData(tracks.index(1, 0), Qt::Checked, Qt::CheckStateRole);
     EXPECT_FALSE(tracks.AllChecked());
     // Not every row is checked, so the header checks them all.

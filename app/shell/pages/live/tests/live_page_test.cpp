@@ -2,9 +2,11 @@
 // acting on its widgets offscreen: rows and their texts, pause and resume in the same file, the
 // event rules, playback of listed recordings, the saved device and line, levels and mute.
 
+#include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QFileInfo>
+#include <QLabel>
 #include <QRegularExpression>
 #include <QTreeView>
 
@@ -361,6 +363,14 @@ TEST_F(LivePageTest, WithoutAnyDeviceTheListIsHiddenAndTheWindowLocked) {
     qputenv("PULSE_SERVER", server);
     EXPECT_TRUE(page_->NoDevice());
     EXPECT_FALSE(List()->isVisibleTo(page_.get()));
+    // The user is told why, in the list's place; the controls stay at the top.
+    auto* note = page_->findChild<QLabel*>("noDeviceNote");
+    ASSERT_NE(note, nullptr);
+    EXPECT_TRUE(note->isVisibleTo(page_.get()));
+    EXPECT_EQ(note->text(), "No recording device was found.");
+    page_->show();
+    QApplication::processEvents();
+    EXPECT_LT(Devices()->mapTo(page_.get(), QPoint(0, 0)).y(), page_->height() / 4);
     EXPECT_FALSE(Devices()->isEnabled());
     EXPECT_FALSE(Lines()->isEnabled());
     EXPECT_FALSE(Slider()->isEnabled());

@@ -208,6 +208,45 @@ TEST_F(MediaPageTest, AFileWithoutAudioIsRefusedWithItsMessage) {
     EXPECT_TRUE(FilesIn(output).empty());
 }
 
+// A list may run with nobody at the screen: a file without audio asks nothing, counts as failed
+// and the files after it are grabbed; the list's notice names it.
+TEST_F(MediaPageTest, AFileWithoutAudioInAListCountsAsFailedAndTheListGoesOn) {
+    ASSERT_TRUE(MakeVideo(sources / "silent.avi", 160, 120, 1.0, false));
+    ASSERT_TRUE(MakeTone(sources / "one.wav", 1.0));
+    ASSERT_TRUE(MakeVideo(sources / "mute.avi", 160, 120, 1.0, false));
+    ASSERT_TRUE(MakeTone(sources / "three.ogg", 1.0));
+    page->AddFiles({P(sources / "silent.avi"), P(sources / "one.wav")});
+    // The first row has no audio: Record goes on to the next one.
+    ASSERT_EQ(page->StartGrab(), 1);
+    EXPECT_EQ(page->grabPath(), (sources / "one.wav").string());
+    // Rows added while the list runs are part of it.
+    page->AddFiles({P(sources / "mute.avi"), P(sources / "three.ogg")});
+    ASSERT_TRUE(WaitFor([&] { return page->grabPath().empty(); }, 60000));
+    EXPECT_TRUE(Texts().isEmpty());
+    EXPECT_EQ(FilesIn(output).size(), 2u);
+    EXPECT_EQ(Cell(page->model(), 1, 3), "00:00:01");
+    EXPECT_EQ(Cell(page->model(), 3, 3), "00:00:01");
+    EXPECT_EQ(CountPosted(host, MSG_STARTED), 2);
+    EXPECT_EQ(host.testServices.notifier.notes,
+              QStringList{"Media file list finished\n2 files grabbed, 2 failed: silent.avi, "
+                          "mute.avi."});
+}
+
+TEST_F(MediaPageTest, AListWithoutAnyAudioFailsQuietlyWithItsNotice) {
+    ASSERT_TRUE(MakeVideo(sources / "silent.avi", 160, 120, 1.0, false));
+    ASSERT_TRUE(MakeVideo(sources / "mute.avi", 160, 120, 1.0, false));
+    page->AddFiles({P(sources / "silent.avi"), P(sources / "mute.avi")});
+    // Nothing started: the main window says "Option failed!"; no box per file.
+    EXPECT_EQ(page->StartGrab(), 0);
+    EXPECT_TRUE(Texts().isEmpty());
+    EXPECT_TRUE(page->grabPath().empty());
+    EXPECT_FALSE(host.WasPosted(MSG_STARTED));
+    EXPECT_TRUE(FilesIn(output).empty());
+    EXPECT_EQ(host.testServices.notifier.notes,
+              QStringList{"Media file list finished\n0 files grabbed, 2 failed: silent.avi, "
+                          "mute.avi."});
+}
+
 TEST_F(MediaPageTest, AnOutputFolderThatCannotBeWrittenFailsTheGrab) {
     ASSERT_TRUE(MakeTone(sources / "one.wav", 1.0));
     page->AddFiles({P(sources / "one.wav")});

@@ -146,7 +146,8 @@ TEST_F(DesktopNoticeTest, AListThatEndsUnseenGivesOneNoticeWithTheCountAndTheFai
     size_t outputs = 0;
     for ([[maybe_unused]] const auto& entry : fs::directory_iterator(output)) ++outputs;
     EXPECT_EQ(outputs, 2u);
-    EXPECT_EQ(services.messages.Texts(), QStringList{"The Media file have no audio stream."});
+    // Nothing waited for an answer.
+    EXPECT_TRUE(services.messages.Texts().isEmpty());
 }
 
 TEST_F(DesktopNoticeTest, AListStoppedByTheUserGivesNoNotice) {

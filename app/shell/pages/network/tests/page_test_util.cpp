@@ -14,6 +14,7 @@
 #include <set>
 #include <sstream>
 
+#include "app/controls/skin.h"
 #include "app/settings/format_settings.h"
 #include "app/settings/output_naming.h"
 #include "app/settings/tests/wmf_profile_grabber.h"
@@ -25,6 +26,12 @@ namespace quil::network::test {
 
 void EnsureApplication() {
     shell::testing::EnsureApplication();
+    // The program's look, as Quilmain applies it, so sizes and screenshots are the user's.
+    static const bool styled = [] {
+        controls::ApplyProgramLook(*qApp);
+        return true;
+    }();
+    (void)styled;
     static quil::test::NullSink sink("network");
     if (sink.Loaded()) setenv("PULSE_SINK", sink.name().c_str(), 1);
 }

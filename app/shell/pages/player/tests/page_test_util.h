@@ -13,6 +13,7 @@
 #include <memory>
 #include <string>
 
+#include "app/controls/skin.h"
 #include "app/settings/settings_key.h"
 #include "app/shell/pages/player/file_list_model.h"
 #include "app/shell/pages/player/media_list_page.h"
@@ -26,7 +27,15 @@ namespace quil::shell::test {
 using testing::TestPageHost;
 using testing::WaitFor;
 
-using testing::EnsureApplication;
+// The program's look, as Quilmain applies it, so sizes and screenshots are what users see.
+inline void EnsureApplication() {
+    testing::EnsureApplication();
+    static const bool styled = [] {
+        controls::ApplyProgramLook(*qApp);
+        return true;
+    }();
+    (void)styled;
+}
 
 // Playback of these tests goes to a null sink of their own, once per test process, so it never
 // mixes into what other sound tests record from or watch on the default sink.
