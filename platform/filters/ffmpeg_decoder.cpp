@@ -317,13 +317,18 @@ private:
         size_t left = static_cast<size_t>(samples);
         REFERENCE_TIME start = NextAudioTime();
         if (start < 0) {
-            // Pre-roll after a seek: drop what lies before the new position.
-            auto early =
-                static_cast<size_t>((-start * outputRate_ + kUnitsPerSecond - 1) / kUnitsPerSecond);
+            // Pre-roll after a seek, or the encoder delay the container says to skip: drop
+            // what lies before time 0. The time came through 100 ns units, so the count is
+            // rounded to the nearest sample; rounding up would drop one sample too many and
+            // shift everything after it.
+            auto early = static_cast<size_t>((-start * outputRate_ + kUnitsPerSecond / 2) /
+                                             kUnitsPerSecond);
             early = std::min(early, left);
             samplesSinceAnchor_ += static_cast<int64_t>(early);
             offset = early;
             left -= early;
+            // Less than half a sample before 0 is left by the rounding: start the clock at 0.
+            if (NextAudioTime() < 0) anchorTime_ -= NextAudioTime();
         }
         while (left > 0) {
             ComPtr<IMediaSample> out;
