@@ -321,8 +321,8 @@ private:
             // what lies before time 0. The time came through 100 ns units, so the count is
             // rounded to the nearest sample; rounding up would drop one sample too many and
             // shift everything after it.
-            auto early = static_cast<size_t>((-start * outputRate_ + kUnitsPerSecond / 2) /
-                                             kUnitsPerSecond);
+            auto early =
+                static_cast<size_t>((-start * outputRate_ + kUnitsPerSecond / 2) / kUnitsPerSecond);
             early = std::min(early, left);
             samplesSinceAnchor_ += static_cast<int64_t>(early);
             offset = early;
