@@ -13,6 +13,7 @@
 #include "platform/filters/class_ids.h"
 #include "platform/filters/file_errors.h"
 #include "platform/filters/filter_factories.h"
+#include "platform/filters/stream_rewrite.h"
 #include "platform/graph/sink_filter.h"
 
 namespace quil::filters {
@@ -21,19 +22,23 @@ HRESULT HresultFromErrno(int error) {
     switch (error) {
         case ENOSPC:
         case EFBIG:
-        case EDQUOT: return HRESULT_FROM_WIN32(ERROR_DISK_FULL);
+        case EDQUOT:
+            return HRESULT_FROM_WIN32(ERROR_DISK_FULL);
         case EACCES:
         case EPERM:
-        case EROFS: return HRESULT_FROM_WIN32(ERROR_ACCESS_DENIED);
+        case EROFS:
+            return HRESULT_FROM_WIN32(ERROR_ACCESS_DENIED);
         case ENOENT:
-        case ENOTDIR: return HRESULT_FROM_WIN32(3);  // ERROR_PATH_NOT_FOUND
-        default: return HRESULT_FROM_WIN32(ERROR_WRITE_FAULT);
+        case ENOTDIR:
+            return HRESULT_FROM_WIN32(3);  // ERROR_PATH_NOT_FOUND
+        default:
+            return HRESULT_FROM_WIN32(ERROR_WRITE_FAULT);
     }
 }
 
 namespace {
 
-class FileSink : public SinkFilter, public IFileSinkFilter2 {
+class FileSink : public SinkFilter, public IFileSinkFilter2, public IStreamRewrite {
 public:
     FileSink(const CLSID& clsid, bool positioned)
         : SinkFilter(clsid, false, L"in"), positioned_(positioned) {}
@@ -42,7 +47,9 @@ public:
     QUIL_DECLARE_IUNKNOWN
     HRESULT NonDelegatingQueryInterface(REFIID iid, void** out) override {
         if (!out) return E_POINTER;
-        if (InterfaceMatches<IFileSinkFilter2>(iid)) return GetInterface<IFileSinkFilter2>(this, out);
+        if (InterfaceMatches<IFileSinkFilter2>(iid))
+            return GetInterface<IFileSinkFilter2>(this, out);
+        if (InterfaceMatches<IStreamRewrite>(iid)) return GetInterface<IStreamRewrite>(this, out);
         return SinkFilter::NonDelegatingQueryInterface(iid, out);
     }
 
@@ -109,6 +116,15 @@ public:
 
     HRESULT StopStreaming() override { return Close(); }
 
+    // IStreamRewrite
+    HRESULT Rewrite(LONGLONG offset, const BYTE* data, LONG length) override {
+        if (!data || offset < 0 || length <= 0) return E_INVALIDARG;
+        std::lock_guard lock(renderLock_);
+        if (fd_ < 0) return VFW_E_WRONG_STATE;
+        if (offset + length > appendAt_) return E_INVALIDARG;
+        return WriteAll(data, static_cast<size_t>(length), offset);
+    }
+
 private:
     HRESULT WriteAll(const BYTE* data, size_t length, REFERENCE_TIME offset) {
         while (length > 0) {
@@ -152,7 +168,11 @@ public:
 
 }  // namespace
 
-HRESULT CreateFileWriter(REFIID iid, void** out) { return CreateObject<FileWriter>(iid, out); }
-HRESULT CreateFileDump(REFIID iid, void** out) { return CreateObject<FileDump>(iid, out); }
+HRESULT CreateFileWriter(REFIID iid, void** out) {
+    return CreateObject<FileWriter>(iid, out);
+}
+HRESULT CreateFileDump(REFIID iid, void** out) {
+    return CreateObject<FileDump>(iid, out);
+}
 
 }  // namespace quil::filters
