@@ -2,6 +2,10 @@
 // interleaved PCM at the stream's rate and channel count, compressed video to RGB32 frames.
 // Output time stamps follow the decoded samples, so a seek's pre-roll before time 0 is cut.
 
+extern "C" {
+#include <libavutil/intreadwrite.h>
+}
+
 #include <algorithm>
 #include <cstring>
 #include <vector>
@@ -170,6 +174,7 @@ public:
         auto carried = QueryAs<IPacketSample>(sample);
         bool ready = carried && carried->Buffer() ? ShareBuffer(carried->Buffer(), data, size)
                                                   : CopyPacket(data, size);
+        if (ready && carried && !IsVideo()) ready = PassEndDiscard(carried->EndDiscard());
         if (!ready) return StreamingError(E_OUTOFMEMORY);
         return Decode(timed ? &start : nullptr, sync);
     }
@@ -212,6 +217,18 @@ private:
         if (!packet_->buf) return false;
         packet_->data = const_cast<BYTE*>(data);
         packet_->size = static_cast<int>(size);
+        return true;
+    }
+
+    // The padding a container declares after the last sample (an MP3's Info frame) is
+    // dropped by the codec. The encoder delay at the start is not passed on:
+    // the time stamps already place it before 0, where DeliverPcm cuts it.
+    bool PassEndDiscard(int samples) {
+        if (samples <= 0) return true;
+        uint8_t* skip = av_packet_new_side_data(packet_.get(), AV_PKT_DATA_SKIP_SAMPLES, 10);
+        if (!skip) return false;
+        std::memset(skip, 0, 10);
+        AV_WL32(skip + 4, static_cast<uint32_t>(samples));
         return true;
     }
 

@@ -45,6 +45,8 @@ struct Mp3Settings {
     DWORD privateBit = 0;
 };
 
+constexpr size_t kLongestFrame = 1441;  // 320 kbit/s at 32 kHz, padded
+
 // Length in bytes of the layer III frame whose header starts at p; 0 when p holds no header.
 size_t FrameLength(const unsigned char* p, size_t left) {
     if (left < 4 || p[0] != 0xFF || (p[1] & 0xE0) != 0xE0 || ((p[1] >> 1) & 3) != 1) return 0;
@@ -327,9 +329,9 @@ HRESULT Mp3Encoder::StartStreaming() {
 bool Mp3Encoder::PlaceInfoFrame() {
     size_t size = lame_get_lametag_frame(lame_.get(), nullptr, 0);
     if (size == 0) {
-        // Output before the first frame is counted means LAME left the frame out: at low bit
-        // rates it does not fit in a frame of the stream's size.
-        if (!held_.empty()) infoPending_ = false;
+        // More than the longest frame out and none counted: LAME left the Info frame out (at
+        // low bit rates it does not fit in a frame of the stream's size).
+        if (held_.size() > kLongestFrame) infoPending_ = false;
         return !infoPending_;
     }
     if (held_.size() < size) return false;

@@ -1,9 +1,22 @@
 #include "platform/filters/packet_sample.h"
 
+extern "C" {
+#include <libavutil/intreadwrite.h>
+}
+
 namespace quil::filters {
 
 PacketSample::PacketSample(ffmpeg::PacketPtr packet)
     : packet_(std::move(packet)), length_(packet_->size) {}
+
+int PacketSample::EndDiscard() {
+    // FFmpeg's skip-samples side data: samples to skip at the start (le32), then at the end.
+    size_t size = 0;
+    const uint8_t* skip = av_packet_get_side_data(packet_.get(), AV_PKT_DATA_SKIP_SAMPLES, &size);
+    if (!skip || size < 8) return 0;
+    uint32_t end = AV_RL32(skip + 4);
+    return end > INT32_MAX ? 0 : static_cast<int>(end);
+}
 
 HRESULT PacketSample::GetPointer(BYTE** buffer) {
     if (!buffer) return E_POINTER;

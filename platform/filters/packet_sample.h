@@ -16,6 +16,9 @@ struct IPacketSample : IUnknown {
     // The reference-counted buffer that holds the sample's bytes (with FFmpeg's zeroed padding
     // after them); null when the packet's buffer is not reference-counted.
     virtual AVBufferRef* Buffer() = 0;
+    // Samples the decoder is to drop from the end of this packet's audio (the container's
+    // padding after the last real sample); 0 for all but the last packet of a stream.
+    virtual int EndDiscard() = 0;
 
 protected:
     ~IPacketSample() = default;
@@ -41,6 +44,7 @@ public:
     HRESULT SetDiscontinuity(BOOL discontinuity) override;
 
     AVBufferRef* Buffer() override { return packet_->buf; }
+    int EndDiscard() override;
 
 private:
     ffmpeg::PacketPtr packet_;

@@ -165,8 +165,9 @@ TEST(FfmpegDecoder, TimeStampsStartAtZeroAndFollowTheSamples) {
     EXPECT_NEAR(times.back().second / 1e7, 3.0, 0.06);
 }
 
-// The encoder delay that MP3 and AAC files declare is cut to the sample: what comes out lines
-// up with FFmpeg's own decoding of the file (one sample off would shift every sample after it).
+// The encoder delay and the padding that MP3 and AAC files declare are cut to the sample: what
+// comes out is FFmpeg's own decoding of the file (one sample off would shift every sample
+// after it; padding left in makes the file play longer than what was encoded).
 TEST(FfmpegDecoder, EncoderDelayIsCutToTheSample) {
     for (int index : {0, 4}) {
         AudioCase c = AudioCases()[static_cast<size_t>(index)];
@@ -186,8 +187,9 @@ TEST(FfmpegDecoder, EncoderDelayIsCutToTheSample) {
             S_OK);
         EXPECT_EQ(RunToEnd(graph.Get()).code, EC_COMPLETE);
         auto bytes = sink->Bytes();
-        size_t compared = std::min({bytes.size(), expected.size(), size_t{44100 * 4}});
-        ASSERT_GT(compared, 44100u * 2);
+        EXPECT_EQ(bytes.size(), expected.size());
+        size_t compared = std::min(bytes.size(), expected.size());
+        ASSERT_GT(compared, 44100u * 4);
         int worst = 0;
         for (size_t i = 0; i + 1 < compared; i += 2) {
             int ours = static_cast<int16_t>(bytes[i] | bytes[i + 1] << 8);
