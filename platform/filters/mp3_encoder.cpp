@@ -375,6 +375,11 @@ HRESULT Mp3Encoder::Receive(IMediaSample* sample) {
     LONG length = sample->GetActualDataLength();
     if (length <= 0) return S_OK;
     size_t block = static_cast<size_t>(channels_) * 2;
+    // The usual sample holds whole sample frames: LAME reads it where it is.
+    if (pending_.empty() && static_cast<size_t>(length) % block == 0 &&
+        reinterpret_cast<uintptr_t>(data) % alignof(int16_t) == 0)
+        return Encode(reinterpret_cast<const int16_t*>(data),
+                      static_cast<int>(static_cast<size_t>(length) / block));
     pending_.insert(pending_.end(), data, data + length);
     size_t frames = pending_.size() / block;
     if (frames == 0) return S_OK;
