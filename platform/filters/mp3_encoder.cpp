@@ -73,17 +73,19 @@ uint16_t LameTagCrc(const unsigned char* data, size_t size) {
 }
 
 // Turns LAME's Info frame, taken while encoding has only begun, into a placeholder that
-// claims no frame and no byte count: a file cut before the real one is written over it
-// then plays all its frames instead of the few the early counts would allow.
+// claims no frame, no byte count and no seek table: a file cut before the real one is
+// written over it then plays all its frames instead of the few the early counts allow.
 void MakePlaceholder(std::vector<unsigned char>& frame) {
     // The tag follows the side information: 9 to 32 bytes after the header and its CRC.
     for (size_t at = 4; at + 4 <= std::min<size_t>(frame.size(), 48); ++at) {
         if (std::memcmp(&frame[at], "Info", 4) != 0 && std::memcmp(&frame[at], "Xing", 4) != 0)
             continue;
-        const size_t frames = at + 8, bytes = at + 12, musicLength = at + 148, crc = at + 154;
+        const size_t frames = at + 8, bytes = at + 12, toc = at + 16, musicLength = at + 148,
+                     crc = at + 154;
         if (crc + 2 > frame.size()) return;
         std::fill_n(&frame[frames], 4, 0);
         std::fill_n(&frame[bytes], 4, 0);
+        std::fill_n(&frame[toc], 100, 0);
         std::fill_n(&frame[musicLength], 6, 0);  // and the music CRC after it
         uint16_t sum = LameTagCrc(frame.data(), crc);
         frame[crc] = static_cast<unsigned char>(sum >> 8);
