@@ -17,6 +17,7 @@
 #include "platform/filters/class_ids.h"
 #include "platform/filters/file_errors.h"
 #include "platform/filters/filter_factories.h"
+#include "platform/filters/stream_rewrite.h"
 #include "platform/filters/write_behind.h"
 #include "platform/graph/sink_filter.h"
 
@@ -42,7 +43,7 @@ HRESULT HresultFromErrno(int error) {
 
 namespace {
 
-class FileSink : public SinkFilter, public IFileSinkFilter2 {
+class FileSink : public SinkFilter, public IFileSinkFilter2, public IStreamRewrite {
 public:
     FileSink(const CLSID& clsid, bool positioned)
         : SinkFilter(clsid, false, L"in"), positioned_(positioned) {}
@@ -56,6 +57,7 @@ public:
         if (!out) return E_POINTER;
         if (InterfaceMatches<IFileSinkFilter2>(iid))
             return GetInterface<IFileSinkFilter2>(this, out);
+        if (InterfaceMatches<IStreamRewrite>(iid)) return GetInterface<IStreamRewrite>(this, out);
         return SinkFilter::NonDelegatingQueryInterface(iid, out);
     }
 
@@ -133,6 +135,17 @@ public:
         HRESULT flushed = fd_ < 0 ? S_OK : pending_.Flush();
         HRESULT closed = Close();
         return FAILED(flushed) ? flushed : closed;
+    }
+
+    // IStreamRewrite: goes through the held writes, so the file gets every byte in order.
+    HRESULT Rewrite(LONGLONG offset, const BYTE* data, LONG length) override {
+        if (!data || offset < 0 || length <= 0) return E_INVALIDARG;
+        std::lock_guard lock(renderLock_);
+        if (fd_ < 0) return VFW_E_WRONG_STATE;
+        if (offset + length > appendAt_) return E_INVALIDARG;
+        HRESULT hr = pending_.Write(data, static_cast<size_t>(length),
+                                    static_cast<uint64_t>(offset), WriteBehind::Clock::now());
+        return FAILED(hr) ? hr : pending_.Flush();
     }
 
 private:

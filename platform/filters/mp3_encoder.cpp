@@ -1,7 +1,9 @@
 // "Mp3 Encoder": 16-bit PCM in, an MPEG audio layer 3 byte stream out, on LAME. The settings
 // are kept as they arrive and given to LAME when the stream starts, so they may come before or
 // after the pins are connected. Only whole frames are passed on, and at end of stream LAME is
-// flushed; no Xing/Info frame is written, since the writer behind only appends.
+// flushed. The stream opens with LAME's Info frame, which tells players the encoder delay and
+// padding to drop: a placeholder that is already a valid frame goes out first, and at the end
+// the filled one is written over it when the sink behind can seek (IStreamRewrite).
 
 #include <lame/lame.h>
 
@@ -14,6 +16,7 @@
 #include "platform/filters/class_ids.h"
 #include "platform/filters/encoder_interfaces.h"
 #include "platform/filters/filter_factories.h"
+#include "platform/filters/stream_rewrite.h"
 #include "platform/graph/transform_filter.h"
 
 namespace quil::filters {
@@ -42,6 +45,8 @@ struct Mp3Settings {
     DWORD privateBit = 0;
 };
 
+constexpr size_t kLongestFrame = 1441;  // 320 kbit/s at 32 kHz, padded
+
 // Length in bytes of the layer III frame whose header starts at p; 0 when p holds no header.
 size_t FrameLength(const unsigned char* p, size_t left) {
     if (left < 4 || p[0] != 0xFF || (p[1] & 0xE0) != 0xE0 || ((p[1] >> 1) & 3) != 1) return 0;
@@ -55,6 +60,38 @@ size_t FrameLength(const unsigned char* p, size_t left) {
     int rate = kRates[mpeg1 ? 2 : version == 2 ? 1 : 0][rateIndex];
     int kbps = mpeg1 ? kMpeg1[bitrateIndex] : kMpeg2[bitrateIndex];
     return static_cast<size_t>((mpeg1 ? 144000 : 72000) * kbps / rate + ((p[2] >> 1) & 1));
+}
+
+// CRC-16 as the LAME tag uses it (polynomial 0x8005, bits reflected, starting at 0).
+uint16_t LameTagCrc(const unsigned char* data, size_t size) {
+    uint16_t crc = 0;
+    for (size_t i = 0; i < size; ++i) {
+        crc ^= data[i];
+        for (int bit = 0; bit < 8; ++bit) crc = (crc & 1) ? (crc >> 1) ^ 0xA001 : crc >> 1;
+    }
+    return crc;
+}
+
+// Turns LAME's Info frame, taken while encoding has only begun, into a placeholder that
+// claims no frame, no byte count and no seek table: a file cut before the real one is
+// written over it then plays all its frames instead of the few the early counts allow.
+void MakePlaceholder(std::vector<unsigned char>& frame) {
+    // The tag follows the side information: 9 to 32 bytes after the header and its CRC.
+    for (size_t at = 4; at + 4 <= std::min<size_t>(frame.size(), 48); ++at) {
+        if (std::memcmp(&frame[at], "Info", 4) != 0 && std::memcmp(&frame[at], "Xing", 4) != 0)
+            continue;
+        const size_t frames = at + 8, bytes = at + 12, toc = at + 16, musicLength = at + 148,
+                     crc = at + 154;
+        if (crc + 2 > frame.size()) return;
+        std::fill_n(&frame[frames], 4, 0);
+        std::fill_n(&frame[bytes], 4, 0);
+        std::fill_n(&frame[toc], 100, 0);
+        std::fill_n(&frame[musicLength], 6, 0);  // and the music CRC after it
+        uint16_t sum = LameTagCrc(frame.data(), crc);
+        frame[crc] = static_cast<unsigned char>(sum >> 8);
+        frame[crc + 1] = static_cast<unsigned char>(sum);
+        return;
+    }
 }
 
 bool IsMp3Rate(DWORD rate) {
@@ -188,11 +225,20 @@ private:
     }
 
     HRESULT Encode(const int16_t* pcm, int frames);
+    bool PlaceInfoFrame();
+    void WriteFinalInfoFrame();
     // LAME's output may end inside a frame; only whole frames go out, so a stream stopped
     // at any point leaves a file of whole frames. At the end everything goes.
     HRESULT Deliver(int bytes, bool last = false) {
         if (bytes < 0) return StreamingError(E_FAIL);
         held_.insert(held_.end(), mp3_.begin(), mp3_.begin() + bytes);
+        if (infoPending_ && !PlaceInfoFrame()) {
+            if (!last) return S_OK;
+            // Nothing was encoded to fill it from: drop the empty room.
+            held_.erase(held_.begin(), std::find_if(held_.begin(), held_.end(),
+                                                    [](unsigned char b) { return b != 0; }));
+            infoPending_ = false;
+        }
         size_t whole = held_.size();
         if (!last) {
             whole = 0;
@@ -215,6 +261,8 @@ private:
     std::vector<int16_t> pcm_;
     std::vector<unsigned char> mp3_;
     std::vector<unsigned char> held_;  // the start of a frame LAME has not finished
+    bool infoPending_ = false;         // LAME's empty Info frame is still to be replaced
+    size_t infoSize_ = 0;              // length of the Info frame at the stream's start
 };
 
 HRESULT Mp3Encoder::get_SourceSampleRate(DWORD* value) {
@@ -267,12 +315,48 @@ HRESULT Mp3Encoder::StartStreaming() {
     lame_set_original(gf, static_cast<int>(s.original));
     lame_set_error_protection(gf, static_cast<int>(s.crc));
     lame_set_extension(gf, static_cast<int>(s.privateBit));
-    lame_set_bWriteVbrTag(gf, 0);
+    lame_set_bWriteVbrTag(gf, 1);
     if (lame_init_params(gf) < 0) return E_INVALIDARG;
     lame_ = std::move(lame);
     pending_.clear();
     held_.clear();
+    infoPending_ = true;
+    infoSize_ = 0;
     return S_OK;
+}
+
+// LAME starts its stream with room for its Info frame (a frame header, then zeros) and can
+// fill the frame only once it has encoded one; until then nothing goes out. The room is
+// filled with a placeholder that players read as an Info frame. False while that waits.
+bool Mp3Encoder::PlaceInfoFrame() {
+    size_t size = lame_get_lametag_frame(lame_.get(), nullptr, 0);
+    if (size == 0) {
+        // More than the longest frame out and none counted: LAME left the Info frame out (at
+        // low bit rates it does not fit in a frame of the stream's size).
+        if (held_.size() > kLongestFrame) infoPending_ = false;
+        return !infoPending_;
+    }
+    if (held_.size() < size) return false;
+    infoPending_ = false;
+    if (FrameLength(held_.data(), held_.size()) != size) return true;  // no room was kept
+    std::vector<unsigned char> frame(size);
+    if (lame_get_lametag_frame(lame_.get(), frame.data(), size) != size) return true;
+    MakePlaceholder(frame);
+    std::copy(frame.begin(), frame.end(), held_.begin());
+    infoSize_ = size;
+    return true;
+}
+
+// At the end of the stream the Info frame holds the true counts and padding; a sink that
+// stores a seekable file takes it over the placeholder, any other keeps the placeholder.
+void Mp3Encoder::WriteFinalInfoFrame() {
+    if (infoSize_ == 0) return;
+    std::vector<unsigned char> frame(infoSize_);
+    if (lame_get_lametag_frame(lame_.get(), frame.data(), frame.size()) != infoSize_) return;
+    ComPtr<IPin> peer;
+    if (FAILED(Output()->ConnectedTo(peer.Put()))) return;
+    auto rewrite = QueryAs<IStreamRewrite>(PinFilter(peer.Get()).Get());
+    if (rewrite) rewrite->Rewrite(0, frame.data(), static_cast<LONG>(frame.size()));
 }
 
 HRESULT Mp3Encoder::Encode(const int16_t* pcm, int frames) {
@@ -293,6 +377,11 @@ HRESULT Mp3Encoder::Receive(IMediaSample* sample) {
     LONG length = sample->GetActualDataLength();
     if (length <= 0) return S_OK;
     size_t block = static_cast<size_t>(channels_) * 2;
+    // The usual sample holds whole sample frames: LAME reads it where it is.
+    if (pending_.empty() && static_cast<size_t>(length) % block == 0 &&
+        reinterpret_cast<uintptr_t>(data) % alignof(int16_t) == 0)
+        return Encode(reinterpret_cast<const int16_t*>(data),
+                      static_cast<int>(static_cast<size_t>(length) / block));
     pending_.insert(pending_.end(), data, data + length);
     size_t frames = pending_.size() / block;
     if (frames == 0) return S_OK;
@@ -306,8 +395,10 @@ HRESULT Mp3Encoder::OnEndOfStream() {
     if (!lame_) return S_OK;
     pending_.clear();
     mp3_.resize(16 * 1024);
-    return Deliver(lame_encode_flush(lame_.get(), mp3_.data(), static_cast<int>(mp3_.size())),
-                   true);
+    HRESULT hr =
+        Deliver(lame_encode_flush(lame_.get(), mp3_.data(), static_cast<int>(mp3_.size())), true);
+    if (hr == S_OK) WriteFinalInfoFrame();
+    return hr;
 }
 
 }  // namespace

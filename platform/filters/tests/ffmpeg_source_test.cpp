@@ -166,6 +166,41 @@ TEST(FfmpegDecoder, TimeStampsStartAtZeroAndFollowTheSamples) {
     EXPECT_NEAR(times.back().second / 1e7, 3.0, 0.06);
 }
 
+// The encoder delay and the padding that MP3 and AAC files declare are cut to the sample: what
+// comes out is FFmpeg's own decoding of the file (one sample off would shift every sample
+// after it; padding left in makes the file play longer than what was encoded).
+TEST(FfmpegDecoder, EncoderDelayIsCutToTheSample) {
+    for (int index : {0, 4}) {
+        AudioCase c = AudioCases()[static_cast<size_t>(index)];
+        SCOPED_TRACE(c.file);
+        std::string path = MediaFixture(c.file, c.arguments);
+        auto raw = MakeTempDir("delay") / "ffmpeg.raw";
+        ASSERT_EQ(RunCommand("ffmpeg -nostdin -v error -y -i '" + path +
+                             "' -f s16le -c:a pcm_s16le '" + raw.string() + "'"),
+                  0);
+        auto expected = ReadFile(raw);
+        auto graph = NewGraph();
+        auto source = AddSource(graph.Get(), path);
+        ASSERT_TRUE(source);
+        auto sink = AddCaptureSink(graph.Get());
+        ASSERT_EQ(
+            graph->Connect(FindPinByIndex(source.Get(), PINDIR_OUTPUT, 1).Get(), sink->Input()),
+            S_OK);
+        EXPECT_EQ(RunToEnd(graph.Get()).code, EC_COMPLETE);
+        auto bytes = sink->Bytes();
+        EXPECT_EQ(bytes.size(), expected.size());
+        size_t compared = std::min(bytes.size(), expected.size());
+        ASSERT_GT(compared, 44100u * 4);
+        int worst = 0;
+        for (size_t i = 0; i + 1 < compared; i += 2) {
+            int ours = static_cast<int16_t>(bytes[i] | bytes[i + 1] << 8);
+            int theirs = static_cast<int16_t>(expected[i] | expected[i + 1] << 8);
+            worst = std::max(worst, std::abs(ours - theirs));
+        }
+        EXPECT_LE(worst, 2);
+    }
+}
+
 // Extracting the audio of a video leaves the video stream undecoded: no decoder is attached to
 // the video pin and the graph holds one decoder only.
 TEST(FfmpegSource, UnconnectedVideoIsNotDecoded) {

@@ -200,6 +200,41 @@ TEST(QuilgrabFile, ParallelGrabsWriteTheSameOutputsAsOneAtATime) {
     }
 }
 
+// Samples per channel that ffmpeg decodes from a file, as mono 16 bits at the file's rate.
+long DecodedSamples(const std::filesystem::path& path) {
+    std::string out;
+    if (quil::test::RunCommand(
+            "ffmpeg -v error -i " + Quote(path.string()) + " -ac 1 -f s16le pipe:1 | wc -c",
+            &out) != 0)
+        return -1;
+    return std::stol(out) / 2;
+}
+
+// An MP3 grab carries the encoder delay and padding in its Info frame, so players drop them:
+// it decodes to the input's length, from WAV and from MP3, and still after its tags are
+// written in front of the audio.
+TEST(QuilgrabFile, Mp3GrabsDecodeToTheInputsLength) {
+    auto dir = MakeTempDir("file_gapless");
+    ASSERT_TRUE(MakeTone(dir / "wav.wav", 2.3));
+    ASSERT_TRUE(MakeTone(dir / "mp3.mp3", 3.7, "libmp3lame"));
+    auto run = Quilgrab("file -q -f mp3 --mp3-rate 44100 --mp3-bitrate 128 -d " +
+                        Quote((dir / "out").string()) + " " + Quote((dir / "wav.wav").string()) +
+                        " " + Quote((dir / "mp3.mp3").string()));
+    ASSERT_EQ(run.status, 0) << run.err;
+    for (const char* name : {"wav", "mp3"}) {
+        SCOPED_TRACE(name);
+        auto input = dir / (std::string(name) + (name[0] == 'w' ? ".wav" : ".mp3"));
+        auto output = dir / "out" / (std::string(name) + ".mp3");
+        long expected = DecodedSamples(input);
+        ASSERT_GT(expected, 44100);
+        EXPECT_EQ(DecodedSamples(output), expected);
+        ASSERT_EQ(Quilgrab("tags --title 'A title' --track 3 " + Quote(output.string())).status, 0);
+        EXPECT_EQ(DecodedSamples(output), expected);
+        EXPECT_NE(Quilgrab("tags " + Quote(output.string())).out.find("title: A title"),
+                  std::string::npos);
+    }
+}
+
 TEST(QuilgrabFile, InterruptFinishesTheCurrentFileAndSaysWhatWasNotDone) {
     auto dir = MakeTempDir("file_interrupt");
     ASSERT_TRUE(MakeTone(dir / "a.wav", 1200));
