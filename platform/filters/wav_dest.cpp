@@ -83,9 +83,11 @@ public:
     }
 
     // A grab stopped without an end of stream: the writer downstream stopped first and closed
-    // the file, so the sizes of the last second go straight into the file it names.
+    // the file, so the sizes of the last second go straight into the file it names. Always:
+    // a header rewritten during the stop may since have been overwritten by an older one the
+    // writer still held.
     HRESULT StopStreaming() override {
-        if (headerWritten_ && headerDataBytes_ != dataBytes_) RewriteHeaderInFile();
+        if (headerWritten_) RewriteHeaderInFile();
         return S_OK;
     }
 
