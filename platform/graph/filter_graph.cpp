@@ -314,8 +314,8 @@ HRESULT FilterGraph::AddSourceFilter(LPCWSTR file, LPCWSTR name, IBaseFilter** f
     for (const auto& type : graph::SourceTypes()) {
         if (!type.probe(path, head)) continue;
         ComPtr<IBaseFilter> source;
-        HRESULT hr =
-            CoCreateInstance(type.clsid, nullptr, CLSCTX_INPROC_SERVER, IID_PPV_ARGS(source.Put()));
+        HRESULT hr = CoCreateInstance(type.clsid, nullptr, CLSCTX_INPROC_SERVER,
+                                      IID_PPV_ARGS(source.Put()));
         if (FAILED(hr)) continue;
         hr = LoadSource(source.Get(), file);
         if (hr == E_ABORT) return hr;
@@ -361,8 +361,9 @@ std::vector<ComPtr<IBaseFilter>> FilterGraph::DownstreamFirst() {
         return result;
     };
     for (auto& filter : filters) levelOf(filter.Get(), 0);
-    std::stable_sort(filters.begin(), filters.end(),
-                     [&](const auto& a, const auto& b) { return level[a.Get()] > level[b.Get()]; });
+    std::stable_sort(filters.begin(), filters.end(), [&](const auto& a, const auto& b) {
+        return level[a.Get()] > level[b.Get()];
+    });
     return filters;
 }
 
@@ -560,8 +561,7 @@ REFERENCE_TIME FilterGraph::StreamPosition() {
         for (auto& pin : PinsOf(filter.Get())) {
             auto progress = QueryAs<IStreamProgress>(pin.Get());
             REFERENCE_TIME time = 0;
-            if (progress && SUCCEEDED(progress->GetLatestTime(&time)))
-                latest = std::max(latest, time);
+            if (progress && SUCCEEDED(progress->GetLatestTime(&time))) latest = std::max(latest, time);
         }
     }
     if (!paced || !clock_) return latest;
@@ -635,9 +635,7 @@ HRESULT FilterGraph::get_CurrentPosition(REFTIME* time) {
     return S_OK;
 }
 
-HRESULT FilterGraph::get_StopTime(REFTIME* time) {
-    return get_Duration(time);
-}
+HRESULT FilterGraph::get_StopTime(REFTIME* time) { return get_Duration(time); }
 
 HRESULT FilterGraph::get_PrerollTime(REFTIME* time) {
     if (!time) return E_POINTER;
@@ -675,9 +673,7 @@ HRESULT FilterGraph::CanSeekForward(LONG* can) {
     return S_OK;
 }
 
-HRESULT FilterGraph::CanSeekBackward(LONG* can) {
-    return CanSeekForward(can);
-}
+HRESULT FilterGraph::CanSeekBackward(LONG* can) { return CanSeekForward(can); }
 
 // Site
 
@@ -704,48 +700,34 @@ ComPtr<I> FilterGraph::FindFilterInterface() {
     return {};
 }
 
-#define QUIL_FORWARD(Interface, call)               \
-    auto target = FindFilterInterface<Interface>(); \
-    if (!target) return E_NOINTERFACE;              \
+#define QUIL_FORWARD(Interface, call)                 \
+    auto target = FindFilterInterface<Interface>();   \
+    if (!target) return E_NOINTERFACE;                \
     return target->call;
 
-HRESULT FilterGraph::put_WindowStyle(LONG style){
-    QUIL_FORWARD(IVideoWindow,
-                 put_WindowStyle(style))} HRESULT FilterGraph::get_WindowStyle(LONG* style){
-    QUIL_FORWARD(IVideoWindow,
-                 get_WindowStyle(style))} HRESULT FilterGraph::put_WindowStyleEx(LONG style){
-    QUIL_FORWARD(IVideoWindow,
-                 put_WindowStyleEx(style))} HRESULT FilterGraph::get_WindowStyleEx(LONG* style){
-    QUIL_FORWARD(IVideoWindow,
-                 get_WindowStyleEx(style))} HRESULT FilterGraph::put_AutoShow(LONG autoShow){
-    QUIL_FORWARD(IVideoWindow,
-                 put_AutoShow(autoShow))} HRESULT FilterGraph::get_AutoShow(LONG* autoShow){
-    QUIL_FORWARD(IVideoWindow,
-                 get_AutoShow(autoShow))} HRESULT FilterGraph::put_WindowState(LONG state){
-    QUIL_FORWARD(IVideoWindow,
-                 put_WindowState(state))} HRESULT FilterGraph::get_WindowState(LONG* state){
-    QUIL_FORWARD(IVideoWindow,
-                 get_WindowState(state))} HRESULT FilterGraph::put_Visible(LONG visible){
-    QUIL_FORWARD(IVideoWindow,
-                 put_Visible(visible))} HRESULT FilterGraph::get_Visible(LONG* visible){
-    QUIL_FORWARD(IVideoWindow, get_Visible(visible))} HRESULT FilterGraph::put_Owner(OAHWND owner){
-    QUIL_FORWARD(IVideoWindow, put_Owner(owner))} HRESULT FilterGraph::get_Owner(OAHWND* owner){
-    QUIL_FORWARD(IVideoWindow,
-                 get_Owner(owner))} HRESULT FilterGraph::put_MessageDrain(OAHWND drain){
-    QUIL_FORWARD(IVideoWindow,
-                 put_MessageDrain(drain))} HRESULT FilterGraph::get_MessageDrain(OAHWND* drain){
-    QUIL_FORWARD(IVideoWindow,
-                 get_MessageDrain(drain))} HRESULT FilterGraph::SetWindowForeground(LONG focus){
-    QUIL_FORWARD(IVideoWindow, SetWindowForeground(focus))} HRESULT
-    FilterGraph::SetWindowPosition(LONG left, LONG top, LONG width, LONG height){
-        QUIL_FORWARD(IVideoWindow, SetWindowPosition(left, top, width, height))} HRESULT
-    FilterGraph::GetWindowPosition(LONG* left, LONG* top, LONG* width, LONG* height){
-        QUIL_FORWARD(IVideoWindow, GetWindowPosition(left, top, width, height))} HRESULT
-    FilterGraph::get_VideoWidth(LONG* width){
-        QUIL_FORWARD(IBasicVideo,
-                     get_VideoWidth(width))} HRESULT FilterGraph::get_VideoHeight(LONG* height) {
-    QUIL_FORWARD(IBasicVideo, get_VideoHeight(height))
+HRESULT FilterGraph::put_WindowStyle(LONG style) { QUIL_FORWARD(IVideoWindow, put_WindowStyle(style)) }
+HRESULT FilterGraph::get_WindowStyle(LONG* style) { QUIL_FORWARD(IVideoWindow, get_WindowStyle(style)) }
+HRESULT FilterGraph::put_WindowStyleEx(LONG style) { QUIL_FORWARD(IVideoWindow, put_WindowStyleEx(style)) }
+HRESULT FilterGraph::get_WindowStyleEx(LONG* style) { QUIL_FORWARD(IVideoWindow, get_WindowStyleEx(style)) }
+HRESULT FilterGraph::put_AutoShow(LONG autoShow) { QUIL_FORWARD(IVideoWindow, put_AutoShow(autoShow)) }
+HRESULT FilterGraph::get_AutoShow(LONG* autoShow) { QUIL_FORWARD(IVideoWindow, get_AutoShow(autoShow)) }
+HRESULT FilterGraph::put_WindowState(LONG state) { QUIL_FORWARD(IVideoWindow, put_WindowState(state)) }
+HRESULT FilterGraph::get_WindowState(LONG* state) { QUIL_FORWARD(IVideoWindow, get_WindowState(state)) }
+HRESULT FilterGraph::put_Visible(LONG visible) { QUIL_FORWARD(IVideoWindow, put_Visible(visible)) }
+HRESULT FilterGraph::get_Visible(LONG* visible) { QUIL_FORWARD(IVideoWindow, get_Visible(visible)) }
+HRESULT FilterGraph::put_Owner(OAHWND owner) { QUIL_FORWARD(IVideoWindow, put_Owner(owner)) }
+HRESULT FilterGraph::get_Owner(OAHWND* owner) { QUIL_FORWARD(IVideoWindow, get_Owner(owner)) }
+HRESULT FilterGraph::put_MessageDrain(OAHWND drain) { QUIL_FORWARD(IVideoWindow, put_MessageDrain(drain)) }
+HRESULT FilterGraph::get_MessageDrain(OAHWND* drain) { QUIL_FORWARD(IVideoWindow, get_MessageDrain(drain)) }
+HRESULT FilterGraph::SetWindowForeground(LONG focus) { QUIL_FORWARD(IVideoWindow, SetWindowForeground(focus)) }
+HRESULT FilterGraph::SetWindowPosition(LONG left, LONG top, LONG width, LONG height) {
+    QUIL_FORWARD(IVideoWindow, SetWindowPosition(left, top, width, height))
 }
+HRESULT FilterGraph::GetWindowPosition(LONG* left, LONG* top, LONG* width, LONG* height) {
+    QUIL_FORWARD(IVideoWindow, GetWindowPosition(left, top, width, height))
+}
+HRESULT FilterGraph::get_VideoWidth(LONG* width) { QUIL_FORWARD(IBasicVideo, get_VideoWidth(width)) }
+HRESULT FilterGraph::get_VideoHeight(LONG* height) { QUIL_FORWARD(IBasicVideo, get_VideoHeight(height)) }
 
 #undef QUIL_FORWARD
 
